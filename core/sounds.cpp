@@ -1,0 +1,49 @@
+#include "core/sounds.h"
+
+namespace vlm {
+
+const std::array<std::string_view, kMusicCount> MusicList {
+    "Music/古琴.wav", "Music/夜雨.wav", "Music/山寺.wav", "Music/明月.wav", "Music/星河.wav", "Music/春江.wav",
+    "Music/晚鐘.wav", "Music/晨鐘.wav", "Music/暮鼓.wav", "Music/曉霧.wav", "Music/松濤.wav", "Music/梅花.wav",
+    "Music/歸鳥.wav", "Music/流水.wav", "Music/清泉.wav", "Music/清風.wav", "Music/漁舟.wav", "Music/白雲.wav",
+    "Music/禪心.wav", "Music/秋月.wav", "Music/竹影.wav", "Music/落霞.wav", "Music/蓮池.wav", "Music/遠山.wav",
+    "Music/長亭.wav", "Music/雲海.wav", "Music/靜夜.wav", "Music/高山.wav",
+};
+
+const std::array<std::string_view, 8> BellList {
+    "bell1.wav", "bell1.wav", "bell1.wav", "bell1.wav",
+    "bell3.wav", "bell3.wav", "bell3.wav", "bell3.wav",
+};
+
+std::string ProgramDirOf(std::string_view executablePath)
+{
+    const auto slash = executablePath.find_last_of('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return std::string(executablePath.substr(0, slash));
+}
+
+SoundCatalogue::SoundCatalogue(std::string programDir)
+    : m_programDir(std::move(programDir))
+{
+    BuildMusicPaths();
+}
+
+void SoundCatalogue::BuildMusicPaths()
+{
+    for (int i = 0; i < kMusicCount; ++i)
+        m_musicPaths[i] = m_programDir + "/" + std::string(MusicList[i]);
+}
+
+const std::string& SoundCatalogue::PreludePath(int rotationCounter) const
+{
+    const int index = ((rotationCounter % kMusicCount) + kMusicCount) % kMusicCount;
+    return m_musicPaths[index];
+}
+
+std::string SoundCatalogue::BellPath(int bellChoice, int j) const
+{
+    return m_programDir + "/" + std::string(BellList[bellChoice * kBellsPerReminder + j]);
+}
+
+} // namespace vlm

@@ -1,0 +1,1 @@
+# Sources of the shell's window part.
