@@ -33,6 +33,7 @@ void Scheduler::SchedulerTick(std::int64_t utcSecond)
         return;
     }
     if (utcSecond - last > kMaxCatchUpSeconds) {
+        m_stepSecond = utcSecond;
         SkipGap(last, utcSecond);
         Step(ClockReading::At(utcSecond));
         return;
@@ -43,6 +44,7 @@ void Scheduler::SchedulerTick(std::int64_t utcSecond)
 
 void Scheduler::Step(const ClockReading& reading)
 {
+    m_stepSecond = reading.UtcSecond;
     switch (m_mode) {
     case ReminderMode::Immediate:
         StepImmediate(reading);
@@ -183,6 +185,7 @@ void Scheduler::PrepareScheduledReminder(int hour)
 
 void Scheduler::StartImmediateReminder(std::int64_t utcSecond)
 {
+    m_stepSecond = utcSecond;
     m_host.StopSound();
     m_cueCount = kImmediateCueCount;
     m_cues = {};

@@ -53,6 +53,8 @@ public:
     const std::array<Cue, kCueSlots>& CueTable() const { return m_cues; }
     int CueCount() const { return m_cueCount; }
     int CurrentCue() const { return m_currentCue; }
+    // The UTC second being stepped (the one a cue falls due at), or the last one stepped.
+    std::int64_t StepSecond() const { return m_stepSecond; }
 
 private:
     void Step(const ClockReading& reading);
@@ -73,6 +75,7 @@ private:
     int m_cueCount = 0;
     int m_currentCue = 0;
     std::optional<std::int64_t> m_lastSecond;
+    std::int64_t m_stepSecond = 0;
 };
 
 } // namespace vlm

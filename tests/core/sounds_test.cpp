@@ -1,0 +1,85 @@
+#include "core/sounds.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace vlm {
+namespace {
+
+std::u16string Utf16(std::string_view utf8)
+{
+    std::u16string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = 0;
+        int extra = 0;
+        if (c < 0x80)
+            cp = c;
+        else if (c >> 5 == 0x6)
+            cp = c & 0x1F, extra = 1;
+        else if (c >> 4 == 0xE)
+            cp = c & 0x0F, extra = 2;
+        else
+            cp = c & 0x07, extra = 3;
+        for (int k = 1; k <= extra; ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += 1 + extra;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+TEST(SoundCatalogue, TitlesAreDistinctSortedAndFitTheirSlots)
+{
+    std::set<std::u16string> seen;
+    std::u16string previous;
+    for (const std::string_view entry : MusicList) {
+        ASSERT_TRUE(entry.starts_with("Music/") && entry.ends_with(".wav")) << entry;
+        const std::u16string wide = Utf16(entry);
+        EXPECT_LE(wide.size(), 39u) << entry;
+        const std::u16string title = Utf16(entry.substr(6, entry.size() - 10));
+        EXPECT_FALSE(title.empty());
+        EXPECT_LT(previous, title) << entry << " is out of order";
+        for (const char16_t unit : title)
+            EXPECT_GE(unit, 0x2E80) << entry << " has a title that is not Chinese";
+        previous = title;
+        seen.insert(title);
+    }
+    EXPECT_EQ(seen.size(), 28u);
+}
+
+TEST(SoundCatalogue, PathsAreBuiltFromTheProgramFolder)
+{
+    const SoundCatalogue sounds(ProgramDirOf("/opt/tools/VLM"));
+    EXPECT_EQ(sounds.ProgramDir(), "/opt/tools");
+    EXPECT_EQ(sounds.MusicPaths()[0], "/opt/tools/" + std::string(MusicList[0]));
+    EXPECT_EQ(sounds.PreludePath(27), "/opt/tools/" + std::string(MusicList[27]));
+    EXPECT_EQ(sounds.PreludePath(28), sounds.MusicPaths()[0]);
+    EXPECT_EQ(sounds.BellPath(0, 3), "/opt/tools/bell1.wav");
+    EXPECT_EQ(sounds.BellPath(1, 0), "/opt/tools/bell3.wav");
+}
+
+TEST(SoundCatalogue, LongPathsStayWhole)
+{
+    const std::string deep = "/home/user/" + std::string(300, 'x') + "/我的程式";
+    const SoundCatalogue sounds(ProgramDirOf(deep + "/VLM"));
+    EXPECT_EQ(sounds.BellPath(1, 2), deep + "/bell3.wav");
+    EXPECT_EQ(sounds.PreludePath(5), deep + "/" + std::string(MusicList[5]));
+}
+
+TEST(SoundCatalogue, ProgramInTheRootFolder)
+{
+    const SoundCatalogue sounds(ProgramDirOf("/VLM"));
+    EXPECT_EQ(sounds.ProgramDir(), "");
+    EXPECT_EQ(sounds.BellPath(0, 0), "/bell1.wav");
+}
+
+} // namespace
+} // namespace vlm
