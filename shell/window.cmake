@@ -1,1 +1,13 @@
 # Sources of the shell's window part.
+target_sources(shell PRIVATE
+    Unit1.cpp
+    logging.cpp
+    single_instance.cpp
+    platform/termination_watcher.cpp
+)
+
+# The program itself, staged in the ready program folder beside its sounds.
+add_executable(VLM main.cpp)
+target_link_libraries(VLM PRIVATE shell)
+set_target_properties(VLM PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${VLM_PROGRAM_DIR}")
+install(TARGETS VLM RUNTIME DESTINATION .)

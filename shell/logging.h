@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Diagnostics, all off unless QT_LOGGING_RULES turns them on (e.g. "vlm.*=true").
+Q_DECLARE_LOGGING_CATEGORY(lcTick)
+Q_DECLARE_LOGGING_CATEGORY(lcScheduler)
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+Q_DECLARE_LOGGING_CATEGORY(lcWindow)

@@ -1,0 +1,73 @@
+#include "shell/Unit1.h"
+#include "shell/single_instance.h"
+#include "shell/platform/termination_watcher.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSessionManager>
+
+#include <exception>
+
+namespace {
+
+void CentreOnScreen(QWidget& window)
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
+}
+
+int Run(QApplication& app)
+{
+    QApplication::setApplicationName(QStringLiteral("VLM"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
+        qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddTHH:mm:ss.zzz} +%{time process} %{category}: %{message}"));
+
+    SingleInstance instance;
+    if (!instance.Claim())
+        return 0;
+
+    vlm::SystemTimeSource clock;
+    TForm1Services services;
+    services.time = &clock;
+    services.executablePath = QCoreApplication::applicationFilePath();
+
+    TForm1 Form1(std::move(services));
+    QObject::connect(&instance, &SingleInstance::showRequested, &Form1, [&Form1] { Form1.ShowMainWindow(true); });
+    QObject::connect(&Form1, &TForm1::exitRequested, &app, &QCoreApplication::quit);
+
+    // Log-off, shut-down and SIGTERM end the program with its settings saved.
+    TerminationWatcher termination;
+    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [&Form1, &app] {
+        Form1.SaveSettings();
+        app.quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) {
+        Form1.SaveSettings();
+    });
+
+    Form1.FormCreate();
+    CentreOnScreen(Form1);
+    Form1.show();
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    try {
+        return Run(app);
+    } catch (const std::exception& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("VLM"), QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, QStringLiteral("VLM"), QString());
+    }
+    return 1;
+}
