@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool x11-utils imagemagick
     pulseaudio pulseaudio-utils sox
-    faketime
+    faketime desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei
 )
 
