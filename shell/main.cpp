@@ -1,6 +1,8 @@
 #include "shell/Unit1.h"
-#include "shell/single_instance.h"
+#include "shell/legacy_cleanup.h"
 #include "shell/platform/termination_watcher.h"
+#include "shell/platform/xdg_autostart.h"
+#include "shell/single_instance.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -33,8 +35,11 @@ int Run(QApplication& app)
         return 0;
 
     vlm::SystemTimeSource clock;
+    vlm::XdgAutostart autostart;
     TForm1Services services;
     services.time = &clock;
+    services.autostart = &autostart;
+    services.deleteLegacyFiles = [] { vlm::DeleteLegacyFiles(); };
     services.executablePath = QCoreApplication::applicationFilePath();
 
     TForm1 Form1(std::move(services));
