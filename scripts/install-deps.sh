@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
     libsndfile1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth trayer xdotool x11-utils imagemagick
+    xvfb xauth openbox trayer xdotool x11-utils imagemagick python3
     pulseaudio pulseaudio-utils sox
     faketime desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei

@@ -428,6 +428,7 @@ void TForm1::SaveSettings()
 
 void TForm1::ShowMessage(const QString& text)
 {
+    qCInfo(lcWindow).noquote() << "message" << text;
     auto* box = new QMessageBox(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok);
     box->setObjectName(QStringLiteral("MessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
