@@ -1,0 +1,305 @@
+"""A real desktop for the program: window manager, notification area, sound recording, and the program itself
+under a shifted clock. Used by the end-to-end tests and the desktop benchmark.
+
+Needs DISPLAY (an X server) and PULSE_SERVER with VLM_TEST_SINK (a null sink), as scripts/test.sh provides.
+"""
+
+import array
+import datetime as dt
+import os
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+
+RATE = 44100
+REFERENCE = dt.timezone(dt.timedelta(hours=8))
+FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+WINDOW_TITLE = "^Vellimor - 20150212 \\(Unicode\\)$"
+
+
+def run(*args, check=True, timeout=10):
+    return subprocess.run(args, check=check, timeout=timeout, capture_output=True, text=True).stdout
+
+
+def wait_for(predicate, timeout, step=0.05, what="condition"):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+
+
+class Session:
+    """Window manager and notification area on the test's X server, started once for all cases."""
+
+    def __init__(self):
+        self.processes = []
+
+    def start(self, tray=True):
+        self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL))
+        time.sleep(0.5)
+        if tray:
+            self.start_tray()
+
+    def start_tray(self):
+        self.processes.append(subprocess.Popen(
+            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
+             "--height", "28", "--SetDockType", "true", "--transparent", "false"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        wait_for(lambda: run("xdotool", "search", "--class", "trayer", check=False).strip(), 5, what="trayer")
+        time.sleep(0.3)
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        self.processes.clear()
+
+
+class Recorder:
+    """Records the null sink's monitor; knows, for every sample, the wall-clock instant it was played."""
+
+    def __init__(self):
+        self.samples = array.array("h")
+        self.stamps = []  # (index of first sample of the chunk, arrival time of the chunk's end)
+        self.lock = threading.Lock()
+        sink = os.environ.get("VLM_TEST_SINK", "vlm_null")
+        self.process = subprocess.Popen(
+            ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=1",
+             "--latency-msec=10"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._pump, daemon=True)
+        self.thread.start()
+        wait_for(lambda: len(self.stamps) > 3, 5, what="the recorder")
+
+    def _pump(self):
+        pending = b""
+        while True:
+            chunk = os.read(self.process.stdout.fileno(), 4096)
+            if not chunk:
+                return
+            arrived = time.time()
+            pending += chunk
+            whole = len(pending) - len(pending) % 2
+            data, pending = pending[:whole], pending[whole:]
+            with self.lock:
+                self.stamps.append((len(self.samples), arrived, len(data) // 2))
+                self.samples.frombytes(data)
+
+    def time_of(self, index):
+        """Wall-clock time at which sample `index` reached the sink."""
+        with self.lock:
+            for first, arrived, count in self.stamps:
+                if first <= index < first + count:
+                    return arrived - (first + count - index) / RATE
+        raise IndexError(index)
+
+    def index_at(self, wall):
+        with self.lock:
+            for first, arrived, count in self.stamps:
+                if arrived >= wall:
+                    return max(0, first + count - int((arrived - wall) * RATE))
+            return len(self.samples)
+
+    def onset_after(self, wall, threshold=600, within=3.0):
+        """Wall-clock time of the first loud sample after `wall`, or None if nothing sounds within `within` s."""
+        start = self.index_at(wall)
+        end_wall = wall + within
+        wait_for(lambda: self.stamps and self.stamps[-1][1] > end_wall + 0.1, within + 5, what="recording")
+        stop = self.index_at(end_wall)
+        with self.lock:
+            for i in range(start, min(stop, len(self.samples))):
+                if abs(self.samples[i]) > threshold:
+                    break
+            else:
+                return None
+        return self.time_of(i)
+
+    def loudness(self, wall_from, wall_to):
+        with self.lock:
+            a, b = self.index_at(wall_from), self.index_at(wall_to)
+            part = self.samples[a:b]
+        return max((abs(s) for s in part), default=0)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(5)
+
+
+def reference_to_epoch(year, month, day, hour, minute, second):
+    return dt.datetime(year, month, day, hour, minute, second, tzinfo=REFERENCE).timestamp()
+
+
+class Program:
+    """The built program in a folder of its own, started under a shifted clock with diagnostics on."""
+
+    def __init__(self, build_program_dir, settings=None, zone="CST-8"):
+        self.root = tempfile.mkdtemp(prefix="vlm-e2e-")
+        self.dir = os.path.join(self.root, "program")
+        os.makedirs(self.dir)
+        shutil.copy2(os.path.join(build_program_dir, "VLM"), self.dir)
+        for name in os.listdir(build_program_dir):
+            if name != "VLM" and name != "vlm1.cfg":
+                os.symlink(os.path.join(build_program_dir, name), os.path.join(self.dir, name))
+        self.home = os.path.join(self.root, "home")
+        self.config_home = os.path.join(self.home, ".config")
+        self.runtime = os.path.join(self.root, "runtime")
+        os.makedirs(self.config_home)
+        os.makedirs(self.runtime, mode=0o700)
+        self.clock_file = os.path.join(self.root, "faketime")
+        self.set_offset(0)
+        self.log_path = os.path.join(self.root, "log")
+        self.zone = zone
+        self.process = None
+        if settings is not None:
+            with open(self.config_path, "wb") as f:
+                f.write(settings)
+
+    @property
+    def config_path(self):
+        return os.path.join(self.dir, "vlm1.cfg")
+
+    def set_offset(self, seconds):
+        """Shifts the program's wall clock by `seconds` from the real one (the monotonic clock stays real)."""
+        self.offset = seconds
+        with open(self.clock_file + ".tmp", "w") as f:
+            f.write(f"{seconds:+.3f}\n")
+        os.replace(self.clock_file + ".tmp", self.clock_file)
+
+    def set_reference_now(self, epoch):
+        """Shifts the clock so that the program's now is `epoch`."""
+        self.set_offset(epoch - time.time())
+
+    def fake_now(self):
+        return time.time() + self.offset
+
+    def environment(self):
+        env = dict(os.environ)
+        env.update({
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": self.config_home,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "TZ": self.zone,
+            "QT_LOGGING_RULES": "vlm.*=true",
+            "LD_PRELOAD": FAKETIME_LIB,
+            "FAKETIME_TIMESTAMP_FILE": self.clock_file,
+            "FAKETIME_NO_CACHE": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+        })
+        env.pop("QT_QPA_PLATFORM", None)
+        return env
+
+    def start(self):
+        self.log = open(self.log_path, "w")
+        self.started = time.time()
+        self.process = subprocess.Popen([os.path.join(self.dir, "VLM")], env=self.environment(),
+                                        stdout=self.log, stderr=subprocess.STDOUT, cwd=self.root)
+        return self.process
+
+    def start_second(self):
+        return subprocess.run([os.path.join(self.dir, "VLM")], env=self.environment(), timeout=10,
+                              capture_output=True)
+
+    def log_lines(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read().splitlines()
+
+    def log_matches(self, pattern):
+        regex = re.compile(pattern)
+        return [line for line in self.log_lines() if regex.search(line)]
+
+    def windows(self, visible=True):
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", WINDOW_TITLE]
+        return [int(w) for w in run(*args, check=False).split()]
+
+    def main_window(self):
+        """The main window's X id (the program's first window with the caption)."""
+        pid = str(self.process.pid)
+        for w in self.windows(visible=False):
+            if run("xdotool", "getwindowpid", str(w), check=False).strip() == pid:
+                size = run("xdotool", "getwindowgeometry", str(w), check=False)
+                if "364x259" in size:
+                    return w
+        return None
+
+    def window_visible(self):
+        w = self.main_window()
+        return w is not None and w in self.windows(visible=True)
+
+    def window_origin(self):
+        out = run("xdotool", "getwindowgeometry", "--shell", str(self.main_window()))
+        values = dict(line.split("=") for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
+    def click_in_window(self, x, y, button=1):
+        ox, oy = self.window_origin()
+        run("xdotool", "mousemove", str(ox + x), str(oy + y))
+        time.sleep(0.1)
+        run("xdotool", "click", str(button))
+
+    def tray_icon(self):
+        """Centre of the program's icon in the notification area, or None while it is not docked."""
+        out = run("xwininfo", "-root", "-tree", check=False)
+        for line in out.splitlines():
+            m = re.search(r'"VLM": \("VLM" "VLM"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
+            if m and int(m.group(1)) < 64:
+                w, h, x, y = map(int, m.groups())
+                return x + w // 2, y + h // 2
+        return None
+
+    def click_tray(self, button=1):
+        x, y = wait_for(self.tray_icon, 5, what="the tray icon")
+        run("xdotool", "mousemove", str(x), str(y))
+        time.sleep(0.1)
+        run("xdotool", "click", str(button))
+
+    def settings(self):
+        with open(self.config_path, "rb") as f:
+            return f.read()
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if getattr(self, "log", None):
+            self.log.close()
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def settings_bytes(rotation=0, bell=0, ticked=(), autostart=False):
+    """A settings file: `ticked` holds (weekday, hour) pairs."""
+    schedule = [0] * 168
+    for day, hour in ticked:
+        schedule[day * 24 + hour] = 1
+    return struct.pack("<ii168ii", rotation, bell + 1, *schedule, 1 if autostart else 0)
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[11]) + int(fields[12])) / ticks
