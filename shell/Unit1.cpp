@@ -280,7 +280,9 @@ void TForm1::ShowMainWindow(bool show)
     else
         QWidget::show();
     raise();
-    activateWindow();
+    // Taking the focus would close the tray menu a right click has just opened.
+    if (!QApplication::activePopupWidget())
+        activateWindow();
 }
 
 // Without a notification area a hidden window could never be brought back, so it goes to the taskbar instead.

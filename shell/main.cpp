@@ -44,13 +44,15 @@ int Run(QApplication& app)
 
     TForm1 Form1(std::move(services));
     QObject::connect(&instance, &SingleInstance::showRequested, &Form1, [&Form1] { Form1.ShowMainWindow(true); });
-    QObject::connect(&Form1, &TForm1::exitRequested, &app, &QCoreApplication::quit);
+    // exit(), not quit(): quit() first asks every window to close, and the main window only ever hides.
+    const auto end = [] { QCoreApplication::exit(0); };
+    QObject::connect(&Form1, &TForm1::exitRequested, &app, end);
 
     // Log-off, shut-down and SIGTERM end the program with its settings saved.
     TerminationWatcher termination;
-    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [&Form1, &app] {
+    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [&Form1, end] {
         Form1.SaveSettings();
-        app.quit();
+        end();
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) {
         Form1.SaveSettings();

@@ -7,7 +7,7 @@ target_sources(shell PRIVATE
 )
 
 # The program itself, staged in the ready program folder beside its sounds.
-add_executable(VLM main.cpp)
+add_executable(VLM main.cpp ${PROJECT_SOURCE_DIR}/resources/vlm.qrc)
 target_link_libraries(VLM PRIVATE shell)
-set_target_properties(VLM PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${VLM_PROGRAM_DIR}")
+set_target_properties(VLM PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${VLM_PROGRAM_DIR}" AUTORCC ON)
 install(TARGETS VLM RUNTIME DESTINATION .)

@@ -218,8 +218,11 @@ class Program:
         return [line for line in self.log_lines() if regex.search(line)]
 
     def windows(self, visible=True):
+        """This program's windows bearing its caption (the main window and any message box)."""
         args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", WINDOW_TITLE]
-        return [int(w) for w in run(*args, check=False).split()]
+        pid = str(self.process.pid)
+        return [int(w) for w in run(*args, check=False).split()
+                if run("xdotool", "getwindowpid", w, check=False).strip() == pid]
 
     def main_window(self):
         """The main window's X id (the program's first window with the caption)."""
@@ -236,9 +239,11 @@ class Program:
         return w is not None and w in self.windows(visible=True)
 
     def window_origin(self):
-        out = run("xdotool", "getwindowgeometry", "--shell", str(self.main_window()))
-        values = dict(line.split("=") for line in out.split())
-        return int(values["X"]), int(values["Y"])
+        """Top-left corner of the window's client area on the screen."""
+        out = run("xwininfo", "-id", str(self.main_window()))
+        x = re.search(r"Absolute upper-left X:\s+(-?\d+)", out).group(1)
+        y = re.search(r"Absolute upper-left Y:\s+(-?\d+)", out).group(1)
+        return int(x), int(y)
 
     def click_in_window(self, x, y, button=1):
         ox, oy = self.window_origin()
@@ -258,6 +263,9 @@ class Program:
 
     def click_tray(self, button=1):
         x, y = wait_for(self.tray_icon, 5, what="the tray icon")
+        # Come from elsewhere, as a hand on the mouse would, so the icon sees the pointer enter.
+        run("xdotool", "mousemove", str(x - 60), str(y - 60))
+        time.sleep(0.1)
         run("xdotool", "mousemove", str(x), str(y))
         time.sleep(0.1)
         run("xdotool", "click", str(button))

@@ -42,7 +42,11 @@ class EndToEnd(unittest.TestCase):
 
     def tearDown(self):
         for program in self.programs:
-            program.cleanup()
+            if os.environ.get("VLM_E2E_KEEP"):
+                program.stop()
+                print("kept", program.root, file=sys.stderr)
+            else:
+                program.cleanup()
         if self.recorder:
             self.recorder.stop()
 
@@ -177,7 +181,7 @@ class EndToEnd(unittest.TestCase):
 
 def _frame_origin(program):
     x, y = program.window_origin()
-    return x, y - 20
+    return x, y - 22
 
 
 if __name__ == "__main__":
