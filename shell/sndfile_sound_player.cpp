@@ -45,10 +45,13 @@ QString AudioErrorText(QAudio::Error error)
     return {};
 }
 
-// Channel counts Qt can give the server a channel map for.
+// Channel counts Qt can give the server a channel map for. Past eight channels Qt's default layout carries an
+// unknown position and the server refuses the stream, though the device claims to take up to 32 channels.
 bool HasChannelMap(int channels)
 {
-    return QAudioFormat::defaultChannelConfigForChannelCount(channels) != QAudioFormat::ChannelConfigUnknown;
+    const auto config = quint32(QAudioFormat::defaultChannelConfigForChannelCount(channels));
+    const auto unknown = quint32(QAudioFormat::channelConfig(QAudioFormat::UnknownPosition));
+    return (config & unknown) == 0 && qPopulationCount(config) == uint(channels);
 }
 
 // The file's own channels and rate as 16-bit samples when the device takes them; otherwise the nearest the device
@@ -117,7 +120,6 @@ QString SndfileSoundPlayer::Play(const QString& path)
 
     m_sink = new QAudioSink(device, format, this);
     m_sink->setBufferSize(qsizetype(m_bytesPerSecond * kBufferMs / 1000));
-    connect(m_sink, &QAudioSink::stateChanged, this, &SndfileSoundPlayer::OnStateChanged);
     m_output = m_sink->start();
     if (m_output == nullptr || m_sink->error() != QAudio::NoError) {
         error = AudioErrorText(m_sink->error());
@@ -128,6 +130,8 @@ QString SndfileSoundPlayer::Play(const QString& path)
         qCDebug(lcSound).noquote() << Stamp() << "error:" << path << error;
         return error;
     }
+    // Connected only now: a failing start reports its state change from inside start().
+    connect(m_sink, &QAudioSink::stateChanged, this, &SndfileSoundPlayer::OnStateChanged);
     qCDebug(lcSound).noquote() << Stamp() << "start" << device.description() << format.sampleRate() << "Hz"
                                << format.channelCount() << "ch, file" << m_stream->FileSampleRate() << "Hz"
                                << m_stream->FileChannels() << "ch," << m_stream->FileFrames() << "frames,"

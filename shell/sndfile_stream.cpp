@@ -18,6 +18,11 @@ namespace {
 // Frames decoded per libsndfile call: bounds the memory a read uses whatever the caller or the header asks for.
 constexpr qint64 kBlockFrames = 1024;
 
+qint16 ToSample(float value)
+{
+    return qint16(std::clamp(std::lround(value * 32768.0f), -32768L, 32767L));
+}
+
 } // namespace
 
 std::unique_ptr<SndfileStream> SndfileStream::Open(const QString& path, QString* error)
@@ -104,6 +109,8 @@ void SndfileStream::ReleaseFile()
     }
     m_ended = true;
     m_block = {};
+    m_blockFrames = 0;
+    m_blockPos = 0;
 }
 
 qint64 SndfileStream::readData(char* data, qint64 maxSize)
@@ -112,17 +119,16 @@ qint64 SndfileStream::readData(char* data, qint64 maxSize)
         return 0;
     const qint64 frames = maxSize / BytesPerFrame();
     qint64 done = 0;
-    std::vector<qint16> scratch;
     while (done < frames) {
         const qint64 want = std::min(frames - done, kBlockFrames);
-        scratch.resize(std::size_t(want * m_outChannels));
+        m_scratch.resize(std::size_t(want * m_outChannels));
         const bool plain = m_outChannels == m_fileChannels && m_outRate == m_fileRate;
-        const qint64 got = plain ? ReadFrames(scratch.data(), want) : ReadConverted(scratch.data(), want);
+        const qint64 got = plain ? ReadFrames(m_scratch.data(), want) : ReadConverted(m_scratch.data(), want);
         if (got <= 0) {
             m_ended = true;
             break;
         }
-        std::memcpy(data + done * BytesPerFrame(), scratch.data(), std::size_t(got * BytesPerFrame()));
+        std::memcpy(data + done * BytesPerFrame(), m_scratch.data(), std::size_t(got * BytesPerFrame()));
         done += got;
     }
     return done * BytesPerFrame();
@@ -133,23 +139,36 @@ qint64 SndfileStream::writeData(const char*, qint64)
     return -1;
 }
 
+qint64 SndfileStream::ReadBlock()
+{
+    m_block.resize(std::size_t(kBlockFrames * m_fileChannels));
+    m_blockPos = 0;
+    // Floats rather than sf_readf_short: libsndfile would not scale float files to 16 bits, turning them silent.
+    m_blockFrames = m_file != nullptr ? sf_readf_float(m_file, m_block.data(), kBlockFrames) : 0;
+    return m_blockFrames;
+}
+
 qint64 SndfileStream::ReadFrames(qint16* out, qint64 frames)
 {
-    if (m_file == nullptr)
-        return 0;
-    return sf_readf_short(m_file, out, frames);
+    qint64 done = 0;
+    while (done < frames) {
+        if (m_blockPos >= m_blockFrames && ReadBlock() <= 0)
+            break;
+        const qint64 take = std::min(frames - done, m_blockFrames - m_blockPos);
+        const float* in = m_block.data() + m_blockPos * m_fileChannels;
+        for (qint64 i = 0; i < take * m_fileChannels; ++i)
+            out[done * m_fileChannels + i] = ToSample(in[i]);
+        m_blockPos += take;
+        done += take;
+    }
+    return done;
 }
 
 bool SndfileStream::NextSourceFrame()
 {
-    if (m_blockPos >= m_blockFrames) {
-        m_block.resize(std::size_t(kBlockFrames * m_fileChannels));
-        m_blockFrames = ReadFrames(m_block.data(), kBlockFrames);
-        m_blockPos = 0;
-        if (m_blockFrames <= 0)
-            return false;
-    }
-    const qint16* in = m_block.data() + m_blockPos * m_fileChannels;
+    if (m_blockPos >= m_blockFrames && ReadBlock() <= 0)
+        return false;
+    const float* in = m_block.data() + m_blockPos * m_fileChannels;
     ++m_blockPos;
     m_current.assign(std::size_t(m_outChannels), 0.0f);
     if (m_outChannels <= m_fileChannels) {
@@ -183,8 +202,7 @@ qint64 SndfileStream::ReadConverted(qint16* out, qint64 frames)
         for (int c = 0; c < m_outChannels; ++c) {
             const float a = m_previous[std::size_t(c)];
             const float b = m_current[std::size_t(c)];
-            const long value = std::lround(a + (b - a) * float(m_phase));
-            out[produced * m_outChannels + c] = qint16(std::clamp(value, -32768L, 32767L));
+            out[produced * m_outChannels + c] = ToSample(a + (b - a) * float(m_phase));
         }
         ++produced;
         m_phase += step;

@@ -42,6 +42,7 @@ protected:
 
 private:
     SndfileStream(SNDFILE* file, int fd, const SF_INFO& info);
+    qint64 ReadBlock();
     qint64 ReadFrames(qint16* out, qint64 frames);
     qint64 ReadConverted(qint16* out, qint64 frames);
     bool NextSourceFrame();
@@ -56,7 +57,7 @@ private:
     int m_outRate = 0;
     bool m_ended = false;
 
-    std::vector<qint16> m_block;
+    std::vector<float> m_block;
     qint64 m_blockFrames = 0;
     qint64 m_blockPos = 0;
     // Resampling state: the two source frames (already remixed) that the output position lies between.
@@ -65,6 +66,7 @@ private:
     double m_phase = 0.0;
     bool m_primed = false;
     bool m_sourceDone = false;
+    std::vector<qint16> m_scratch;
 };
 
 } // namespace vlm
