@@ -34,7 +34,7 @@ std::unique_ptr<SndfileStream> SndfileStream::Open(const QString& path, QString*
         *error = qt_error_string(errno);
         return nullptr;
     }
-    struct stat status {};
+    struct stat status { };
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         const int code = errno;
         const bool directory = S_ISDIR(status.st_mode);

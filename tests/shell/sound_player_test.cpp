@@ -76,8 +76,8 @@ QString RunTool(const QString& program, const QStringList& arguments, int* exitC
 
 QString SinkInputs()
 {
-    return RunTool(QStringLiteral("pactl"), { QStringLiteral("list"), QStringLiteral("short"),
-                                                QStringLiteral("sink-inputs") });
+    return RunTool(
+        QStringLiteral("pactl"), { QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs") });
 }
 
 // Records what reaches the test sink, as the sound server mixes it, in mono at 44.1 kHz.
@@ -186,8 +186,8 @@ QString Describe(const std::vector<Run>& runs)
 } // namespace
 
 // QSKIP returns from the function it is written in, so this is a macro and not a helper.
-#define REQUIRE_SERVER()                                                                                             \
-    if (!m_server)                                                                                                   \
+#define REQUIRE_SERVER()                                                                                               \
+    if (!m_server)                                                                                                     \
     QSKIP("no sound server reachable: needs PULSE_SERVER and VLM_TEST_SINK as scripts/services.sh sets them")
 
 class SoundPlayerTest : public QObject {
