@@ -335,7 +335,7 @@ void SoundPlayerTest::stopCutsOff()
     QTest::qWait(500);
     player.Stop();
     QVERIFY(!player.IsPlaying());
-    QCOMPARE(SinkInputs(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(SinkInputs(), QString(), 1000);
     QTest::qWait(1000);
 
     const std::vector<Run> runs = Runs(Classify(recorder.Stop()));
