@@ -8,11 +8,14 @@ namespace vlm {
 class SoundPlayer {
 public:
     virtual ~SoundPlayer() = default;
+
     // Closes whatever is open, opens `path` and starts it from the beginning. Returns the failure's own text
     // (libsndfile's sf_strerror message, or the audio layer's), "Unknown error code" when there is none, or an
     // empty string on success.
     virtual QString Play(const QString& path) = 0;
+    // True from a successful Play until the sound has ended or been stopped.
     virtual bool IsPlaying() const = 0;
+    // Cuts the sound off at once and closes the file and the audio stream; does nothing when idle.
     virtual void Stop() = 0;
 };
 
