@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -179,7 +180,6 @@ void TForm1::BuildControls()
     TrayIcon1 = new QSystemTrayIcon(icon, this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->setToolTip(QString::fromLatin1(kTrayTip));
-    TrayIcon1->setContextMenu(PopupMenu1);
 
     connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Change);
     connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this, &TForm1::ComboBox2Change);
@@ -440,9 +440,13 @@ void TForm1::ShowMessage(const QString& text)
     box->raise();
 }
 
-void TForm1::TrayIcon1MouseDown()
+void TForm1::TrayIcon1MouseDown(QSystemTrayIcon::ActivationReason reason)
 {
     ShowMainWindow(true);
+    // The menu is opened here, after the window, rather than by the icon itself: a window mapped after the
+    // menu takes the focus from it and the menu closes again.
+    if (reason == QSystemTrayIcon::Context)
+        PopupMenu1->popup(QCursor::pos());
 }
 
 void TForm1::N1Click()

@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "core/sounds.h"
 
+#include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <chrono>
@@ -20,7 +21,6 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class QPushButton;
-class QSystemTrayIcon;
 class QTimer;
 
 namespace vlm {
@@ -65,7 +65,7 @@ public:
     void RadioGroup1Click();
     void CheckBox1Click();
     void BitBtn1Click();
-    void TrayIcon1MouseDown();
+    void TrayIcon1MouseDown(QSystemTrayIcon::ActivationReason reason);
     void N1Click();
     void N3Click();
 

@@ -3,6 +3,7 @@
 #include "shell/platform/termination_watcher.h"
 #include "shell/platform/xdg_autostart.h"
 #include "shell/single_instance.h"
+#include "shell/sndfile_sound_player.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -36,8 +37,10 @@ int Run(QApplication& app)
 
     vlm::SystemTimeSource clock;
     vlm::XdgAutostart autostart;
+    vlm::SndfileSoundPlayer player;
     TForm1Services services;
     services.time = &clock;
+    services.player = &player;
     services.autostart = &autostart;
     services.deleteLegacyFiles = [] { vlm::DeleteLegacyFiles(); };
     services.executablePath = QCoreApplication::applicationFilePath();

@@ -114,7 +114,8 @@ class Recorder:
         """Wall-clock time of the first loud sample after `wall`, or None if nothing sounds within `within` s."""
         start = self.index_at(wall)
         end_wall = wall + within
-        wait_for(lambda: self.stamps and self.stamps[-1][1] > end_wall + 0.1, within + 5, what="recording")
+        wait_for(lambda: self.stamps and self.stamps[-1][1] > end_wall + 0.1, max(0, end_wall - time.time()) + 5,
+                 what="recording")
         stop = self.index_at(end_wall)
         with self.lock:
             for i in range(start, min(stop, len(self.samples))):
@@ -133,6 +134,8 @@ class Recorder:
     def stop(self):
         self.process.terminate()
         self.process.wait(5)
+        self.thread.join(5)
+        self.process.stdout.close()
 
 
 def reference_to_epoch(year, month, day, hour, minute, second):
@@ -142,7 +145,7 @@ def reference_to_epoch(year, month, day, hour, minute, second):
 class Program:
     """The built program in a folder of its own, started under a shifted clock with diagnostics on."""
 
-    def __init__(self, build_program_dir, settings=None, zone="CST-8"):
+    def __init__(self, build_program_dir, settings=None, zone="CST-8", short_sounds=False):
         self.root = tempfile.mkdtemp(prefix="vlm-e2e-")
         self.dir = os.path.join(self.root, "program")
         os.makedirs(self.dir)
@@ -150,6 +153,8 @@ class Program:
         for name in os.listdir(build_program_dir):
             if name != "VLM" and name != "vlm1.cfg":
                 os.symlink(os.path.join(build_program_dir, name), os.path.join(self.dir, name))
+        if short_sounds:
+            self._use_short_sounds(build_program_dir)
         self.home = os.path.join(self.root, "home")
         self.config_home = os.path.join(self.home, ".config")
         self.runtime = os.path.join(self.root, "runtime")
@@ -163,6 +168,22 @@ class Program:
         if settings is not None:
             with open(self.config_path, "wb") as f:
                 f.write(settings)
+
+    def _use_short_sounds(self, build_program_dir):
+        """Own sounds of the user's kind: a short tone for every prelude and bell, so that each cue starts from
+        silence and its onset can be timed to the millisecond."""
+        tones = os.path.join(self.root, "tones")
+        os.makedirs(tones)
+        prelude, bell = os.path.join(tones, "prelude.wav"), os.path.join(tones, "bell.wav")
+        run("sox", "-n", "-r", "22050", "-c", "1", "-b", "16", prelude, "synth", "1.0", "sine", "440", "vol", "0.5")
+        run("sox", "-n", "-r", "22050", "-c", "1", "-b", "16", bell, "synth", "0.6", "sine", "880", "vol", "0.5")
+        os.unlink(os.path.join(self.dir, "Music"))
+        os.makedirs(os.path.join(self.dir, "Music"))
+        for name in os.listdir(os.path.join(build_program_dir, "Music")):
+            os.symlink(prelude, os.path.join(self.dir, "Music", name))
+        for name in ("bell1.wav", "bell3.wav"):
+            os.unlink(os.path.join(self.dir, name))
+            os.symlink(bell, os.path.join(self.dir, name))
 
     @property
     def config_path(self):

