@@ -1,4 +1,5 @@
 #include "shell/Unit1.h"
+#include "shell/logging.h"
 #include "shell/legacy_cleanup.h"
 #include "shell/platform/termination_watcher.h"
 #include "shell/platform/xdg_autostart.h"
@@ -64,6 +65,7 @@ int Run(QApplication& app)
     Form1.FormCreate();
     CentreOnScreen(Form1);
     Form1.show();
+    qCInfo(lcWindow) << "started";
     return app.exec();
 }
 
@@ -71,6 +73,9 @@ int Run(QApplication& app)
 
 int main(int argc, char** argv)
 {
+    // Plain widgets need no OpenGL; not loading it keeps a couple of megabytes out of a program that stays resident.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     try {
         return Run(app);

@@ -196,9 +196,13 @@ class Program:
             f.write(f"{seconds:+.3f}\n")
         os.replace(self.clock_file + ".tmp", self.clock_file)
 
-    def set_reference_now(self, epoch):
-        """Shifts the clock so that the program's now is `epoch`."""
-        self.set_offset(epoch - time.time())
+    def set_reference_now(self, epoch, keep_phase=False):
+        """Shifts the clock so that the program's now is `epoch`; with keep_phase, by whole seconds only, so the
+        program's ticks stay where they are within the second (and `epoch` is met to within a second)."""
+        if keep_phase:
+            self.set_offset(self.offset + round(epoch - self.fake_now()))
+        else:
+            self.set_offset(epoch - time.time())
 
     def fake_now(self):
         return time.time() + self.offset
