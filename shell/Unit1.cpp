@@ -460,6 +460,18 @@ void TForm1::N3Click()
     emit exitRequested();
 }
 
+// A quit request would first ask every window to close, which this window refuses; at log-off or shut-down that
+// would keep the session from ending and lose the settings, so the request is answered by saving and ending.
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+        qCInfo(lcWindow) << "quit requested";
+        N3Click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TForm1::closeEvent(QCloseEvent* event)
 {
     // The window is never closed, only hidden; the program ends from the tray menu.

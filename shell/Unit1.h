@@ -82,8 +82,11 @@ public:
     const vlm::Scheduler& Scheduler() const { return m_scheduler; }
     bool FirstTickDone() const { return m_firstTickDone; }
 
+    // Watches the application for a request to quit (the session ending): saves and ends instead of refusing.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
-    // The user asked to end the program (after the settings were saved).
+    // The program is to end: the user chose to, or the session is ending (the settings were saved).
     void exitRequested();
 
 protected:

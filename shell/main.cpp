@@ -62,6 +62,7 @@ int Run(QApplication& app)
         Form1.SaveSettings();
     });
 
+    app.installEventFilter(&Form1);
     Form1.FormCreate();
     CentreOnScreen(Form1);
     Form1.show();

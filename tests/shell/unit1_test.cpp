@@ -461,6 +461,14 @@ void Unit1Test::closeHidesAndExitSaves()
     Control<QMenu>("PopupMenu1")->actions()[2]->trigger();
     QCOMPARE(exit.count(), 1);
     QCOMPARE(FileBytes(ConfigPath()).size(), 684);
+
+    // The session ending asks the application to quit: the program saves and ends rather than refusing.
+    QFile::remove(ConfigPath());
+    qApp->installEventFilter(m_form.get());
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    QCOMPARE(exit.count(), 2);
+    QCOMPARE(FileBytes(ConfigPath()).size(), 684);
 }
 
 void Unit1Test::withoutNotificationAreaHidingMinimises()
