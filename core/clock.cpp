@@ -72,8 +72,13 @@ void ReferenceClock::UpdateClock()
     m_lastNow = m_source.Now();
     const auto since = m_lastNow.time_since_epoch();
     const std::int64_t utcSecond = std::chrono::floor<std::chrono::seconds>(since).count();
-    // Pick up a TZ or zone change made while the program runs, for the local weekday.
-    ::tzset();
+    // Pick up a zone change made while the program runs, for the local weekday. Once a minute is enough (the
+    // weekday only matters at the trigger seconds) and keeps the zone file's re-check out of most ticks.
+    const std::int64_t minute = utcSecond / 60;
+    if (minute != m_zoneCheckMinute) {
+        m_zoneCheckMinute = minute;
+        ::tzset();
+    }
     m_reading = ClockReading::At(utcSecond);
     m_text = FormatReferenceTime(utcSecond);
 }

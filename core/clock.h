@@ -62,6 +62,7 @@ private:
     ClockReading m_reading;
     std::string m_text;
     std::chrono::system_clock::time_point m_lastNow {};
+    std::int64_t m_zoneCheckMinute = -1;
 };
 
 } // namespace vlm

@@ -1,5 +1,7 @@
 #include "core/sounds.h"
 
+#include "utf16.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -7,34 +9,7 @@
 namespace vlm {
 namespace {
 
-std::u16string Utf16(std::string_view utf8)
-{
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = 0;
-        int extra = 0;
-        if (c < 0x80)
-            cp = c;
-        else if (c >> 5 == 0x6)
-            cp = c & 0x1F, extra = 1;
-        else if (c >> 4 == 0xE)
-            cp = c & 0x0F, extra = 2;
-        else
-            cp = c & 0x07, extra = 3;
-        for (int k = 1; k <= extra; ++k)
-            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += 1 + extra;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
+using test::Utf16;
 
 TEST(SoundCatalogue, TitlesAreDistinctSortedAndFitTheirSlots)
 {
