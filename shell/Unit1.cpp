@@ -92,12 +92,16 @@ void TForm1::BuildControls()
     // Group boxes keep the ordinary button-face colour on the green form.
     QPalette face = palette();
     face.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+    const auto groupBox = [this, &face](const QString& title, const QString& name, const QRect& geometry) {
+        auto* box = new QGroupBox(title, this);
+        box->setObjectName(name);
+        box->setGeometry(geometry);
+        box->setPalette(face);
+        box->setAutoFillBackground(true);
+        return box;
+    };
 
-    RadioGroup1 = new QGroupBox(QStringLiteral("提醒鐘聲"), this);
-    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
-    RadioGroup1->setGeometry(177, 98, 167, 55);
-    RadioGroup1->setPalette(face);
-    RadioGroup1->setAutoFillBackground(true);
+    RadioGroup1 = groupBox(QStringLiteral("提醒鐘聲"), QStringLiteral("RadioGroup1"), QRect(177, 98, 167, 55));
     m_bellButtons = new QButtonGroup(RadioGroup1);
     const char* const bells[] { "一聲鐘聲", "三聲鐘聲" };
     for (int i = 0; i < 2; ++i) {
@@ -108,11 +112,7 @@ void TForm1::BuildControls()
     }
     m_bellButtons->button(0)->setChecked(true);
 
-    GroupBox3 = new QGroupBox(QStringLiteral("目前電腦北京時間"), this);
-    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    GroupBox3->setGeometry(177, 16, 167, 65);
-    GroupBox3->setPalette(face);
-    GroupBox3->setAutoFillBackground(true);
+    GroupBox3 = groupBox(QStringLiteral("目前電腦北京時間"), QStringLiteral("GroupBox3"), QRect(177, 16, 167, 65));
     Panel1 = new QLabel(GroupBox3);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(11, 24, 150, 33);
