@@ -199,7 +199,6 @@ void TForm1::FormCreate()
     m_sounds = vlm::SoundCatalogue(m_programDir.toStdString());
     m_settings.SetPath(m_programDir.toStdString() + "/" + vlm::kSettingsFileName);
     QDir::setCurrent(m_programDir.isEmpty() ? QStringLiteral("/") : m_programDir);
-    ::tzset();
 
     // The tick runs from here on, whatever the rest of start-up shows or fails at.
     m_trayAvailable = m_services.trayAvailable();

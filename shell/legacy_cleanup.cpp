@@ -1,16 +1,11 @@
 #include "shell/legacy_cleanup.h"
 
+#include "shell/logging.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 namespace vlm {
-
-namespace {
-
-Q_LOGGING_CATEGORY(lcCleanup, "vlm.cleanup")
-
-} // namespace
 
 QStringList DefaultLegacyRoots()
 {

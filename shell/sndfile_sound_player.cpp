@@ -1,10 +1,10 @@
 #include "shell/sndfile_sound_player.h"
 
+#include "shell/logging.h"
 #include "shell/sndfile_stream.h"
 
 #include <QAudioFormat>
 #include <QAudioSink>
-#include <QLoggingCategory>
 #include <QMediaDevices>
 #include <QTime>
 
@@ -13,8 +13,6 @@
 namespace vlm {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSound, "vlm.sound", QtInfoMsg)
 
 // Audio queued at the sound server ahead of the play position: long enough to ride out a busy GUI thread,
 // and it does not delay the start, because the first buffer is written inside Play.

@@ -1,9 +1,10 @@
 #include "shell/platform/xdg_autostart.h"
 
+#include "shell/logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 
 #include <utility>
@@ -12,7 +13,6 @@ namespace vlm {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcAutostart, "vlm.autostart")
 
 const QString kEntryFileName = QStringLiteral("VLM.desktop");
 const QString kEntryGroup = QStringLiteral("[Desktop Entry]");
