@@ -145,8 +145,11 @@ bool SaveSettings(const std::string& path, const Settings& settings)
         return false;
     temp.assign(pattern.data());
 
+    // The new file takes the old one's permissions (mkstemp creates it private).
+    struct stat old {};
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     const SettingsBytes bytes = EncodeSettings(settings);
-    bool ok = ::fchmod(fd, 0644) == 0;
+    bool ok = ::fchmod(fd, mode) == 0;
     ok = ok && WriteAll(fd, bytes.data(), bytes.size());
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

@@ -221,6 +221,20 @@ TEST_F(SettingsSaveFailure, WriteFailsMidway)
     ExpectUntouched();
 }
 
+TEST(SettingsFile, SaveKeepsTheFilesPermissions)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Settings {}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST(SettingsFile, SaveIntoMissingFolderFails)
 {
     test::TempDir dir;
