@@ -33,16 +33,6 @@ std::int32_t GetInt32(const unsigned char* at)
     return static_cast<std::int32_t>(bits);
 }
 
-// Root may write anything, so a file or folder without any write permission bit counts as read-only too:
-// the user who took the bits away meant it not to change.
-bool LooksWritable(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return errno == ENOENT;
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
-}
-
 std::string FolderOf(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -67,6 +57,14 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size)
 }
 
 } // namespace
+
+bool LooksWritable(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT;
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
 
 const char* MessageText(SettingsMessage message)
 {

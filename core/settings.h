@@ -38,6 +38,10 @@ SettingsBytes EncodeSettings(const Settings& settings);
 // Applies every field that lies wholly inside bytes[0, size) over `settings`; the others keep their values.
 void DecodeSettings(const unsigned char* bytes, std::size_t size, Settings& settings);
 
+// Whether a file or folder may be written (a missing one may be created). Root may write anything, so one with no
+// write permission bit at all counts as read-only too: the user who took the bits away meant it not to change.
+bool LooksWritable(const std::string& path);
+
 // Reads the file into `settings`; false when it can't be opened (the settings are then left alone).
 bool LoadSettings(const std::string& path, Settings& settings);
 

@@ -195,15 +195,14 @@ void TForm1::BuildControls()
 
 void TForm1::FormCreate()
 {
-    m_programDir = QString::fromStdString(vlm::ProgramDirOf(m_services.executablePath.toStdString()));
-    m_sounds = vlm::SoundCatalogue(m_programDir.toStdString());
-    m_settings.SetPath(m_programDir.toStdString() + "/" + vlm::kSettingsFileName);
-    QDir::setCurrent(m_programDir.isEmpty() ? QStringLiteral("/") : m_programDir);
+    m_sounds = vlm::SoundCatalogue(vlm::ProgramDirOf(m_services.executablePath.toStdString()));
+    m_settings.SetPath(m_sounds.ProgramDir() + "/" + vlm::kSettingsFileName);
+    QDir::setCurrent(m_sounds.ProgramDir().empty() ? QStringLiteral("/") : ProgramDir());
 
     // The tick runs from here on, whatever the rest of start-up shows or fails at.
     m_trayAvailable = m_services.trayAvailable();
     TrayIcon1->show();
-    ArmTimer(1000);
+    Timer1->start(1000);
     m_clock.UpdateClock();
     Panel1->setText(QString::fromStdString(m_clock.Text()));
 
@@ -214,11 +213,17 @@ void TForm1::FormCreate()
     ApplySettingsToControls();
     SelectToday();
 
-    if (CheckBox1->isChecked() && m_services.autostart) {
-        const QString error = m_services.autostart->RegisterAutostart(m_programDir);
-        if (!error.isEmpty())
-            ShowMessage(error);
-    }
+    if (CheckBox1->isChecked())
+        RegisterAutostart();
+}
+
+void TForm1::RegisterAutostart()
+{
+    if (!m_services.autostart)
+        return;
+    const QString error = m_services.autostart->RegisterAutostart(ProgramDir());
+    if (!error.isEmpty())
+        ShowMessage(error);
 }
 
 void TForm1::ApplySettingsToControls()
@@ -252,7 +257,7 @@ void TForm1::Timer1Timer()
         qCInfo(lcScheduler) << "mode" << int(before) << "->" << int(m_scheduler.Mode()) << "current cue"
                             << m_scheduler.CurrentCue();
 
-    ArmTimer(NextTickDelay(m_services.time->Now()));
+    Timer1->start(NextTickDelay(m_services.time->Now()));
 }
 
 int TForm1::NextTickDelay(std::chrono::system_clock::time_point now)
@@ -260,11 +265,6 @@ int TForm1::NextTickDelay(std::chrono::system_clock::time_point now)
     const auto intoSecond = std::chrono::duration_cast<std::chrono::milliseconds>(
         now.time_since_epoch() - std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()));
     return static_cast<int>(1000 - intoSecond.count()) + kTickMarginMs;
-}
-
-void TForm1::ArmTimer(int delayMs)
-{
-    Timer1->start(delayMs);
 }
 
 void TForm1::ShowMainWindow(bool show)
@@ -366,16 +366,11 @@ void TForm1::CheckBox1Click()
 {
     m_settings.Values().AutostartFlag = CheckBox1->isChecked();
     SaveSettings();
-    if (!m_services.autostart)
-        return;
     // The box says whether the program starts at logon, so the entry follows it at once.
-    if (CheckBox1->isChecked()) {
-        const QString error = m_services.autostart->RegisterAutostart(m_programDir);
-        if (!error.isEmpty())
-            ShowMessage(error);
-    } else {
-        m_services.autostart->UnregisterAutostart(m_programDir);
-    }
+    if (CheckBox1->isChecked())
+        RegisterAutostart();
+    else if (m_services.autostart)
+        m_services.autostart->UnregisterAutostart(ProgramDir());
 }
 
 void TForm1::BitBtn1Click()

@@ -77,7 +77,6 @@ public:
     // Milliseconds from `now` until just after the next full second.
     static int NextTickDelay(std::chrono::system_clock::time_point now);
 
-    const QString& ProgramDir() const { return m_programDir; }
     vlm::SettingsStore& Settings() { return m_settings; }
     const vlm::Scheduler& Scheduler() const { return m_scheduler; }
     bool FirstTickDone() const { return m_firstTickDone; }
@@ -95,14 +94,16 @@ protected:
 private:
     void BuildControls();
     void ApplySettingsToControls();
-    void ArmTimer(int delayMs);
+    // The executable's folder, without a trailing "/".
+    QString ProgramDir() const { return QString::fromStdString(m_sounds.ProgramDir()); }
+    // Makes the program start at logon, telling the user when that fails.
+    void RegisterAutostart();
     void HideMainWindow();
     void CheckTrayAvailability();
     // The day the selector's text names (0-6, 7 for every day), or -1 when it names none.
     int SelectedDay() const;
 
     TForm1Services m_services;
-    QString m_programDir;
     vlm::SettingsStore m_settings;
     vlm::SoundCatalogue m_sounds;
     vlm::ReferenceClock m_clock;

@@ -7,7 +7,6 @@
 #include "shell/sndfile_sound_player.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSessionManager>
@@ -52,12 +51,9 @@ int Run(QApplication& app)
     const auto end = [] { QCoreApplication::exit(0); };
     QObject::connect(&Form1, &TForm1::exitRequested, &app, end);
 
-    // Log-off, shut-down and SIGTERM end the program with its settings saved.
+    // SIGTERM and the like end the program as the exit command does, with its settings saved.
     TerminationWatcher termination;
-    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [&Form1, end] {
-        Form1.SaveSettings();
-        end();
-    });
+    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &Form1, &TForm1::N3Click);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) {
         Form1.SaveSettings();
     });

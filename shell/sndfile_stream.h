@@ -28,8 +28,6 @@ public:
     // Makes reads deliver `channels` channels at `sampleRate` Hz (remixed and linearly resampled as needed).
     // Call before the first read; by default reads deliver the file's own channels and rate.
     void SetOutput(int channels, int sampleRate);
-    int Channels() const { return m_outChannels; }
-    int SampleRate() const { return m_outRate; }
     int BytesPerFrame() const { return m_outChannels * int(sizeof(qint16)); }
 
     bool isSequential() const override { return true; }

@@ -1,10 +1,10 @@
 #include "shell/platform/xdg_autostart.h"
 
+#include "core/settings.h"
 #include "shell/logging.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <utility>
@@ -12,7 +12,6 @@
 namespace vlm {
 
 namespace {
-
 
 const QString kEntryFileName = QStringLiteral("VLM.desktop");
 const QString kEntryGroup = QStringLiteral("[Desktop Entry]");
@@ -23,15 +22,6 @@ QString ExecutablePath(QString programDir)
     while (programDir.endsWith(QLatin1Char('/')))
         programDir.chop(1);
     return programDir + QStringLiteral("/VLM");
-}
-
-// Root may write anything, so a folder without any write permission bit counts as read-only too: the user who
-// took the bits away meant it not to change (the settings file follows the same rule).
-bool LooksWritable(const QString& folder)
-{
-    const QFileInfo info(folder);
-    const auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return (info.permissions() & writeBits) && info.isWritable();
 }
 
 QString EntryText(const QString& execValue)
@@ -139,7 +129,7 @@ QString XdgAutostart::RegisterAutostart(const QString& programDir)
         qCWarning(lcAutostart) << "The program folder can't be named in a desktop entry:" << programDir;
         return QString::fromUtf8(kAutostartFailedText);
     }
-    if (!LooksWritable(m_folder)) {
+    if (!LooksWritable(QFile::encodeName(m_folder).toStdString())) {
         qCWarning(lcAutostart) << "The autostart folder is read-only:" << m_folder;
         return QString::fromUtf8(kAutostartFailedText);
     }
@@ -161,7 +151,7 @@ void XdgAutostart::UnregisterAutostart(const QString& programDir)
         qCInfo(lcAutostart) << "No autostart entry of this program to remove at" << path;
         return;
     }
-    if (!LooksWritable(m_folder) || !QFile::remove(path))
+    if (!LooksWritable(QFile::encodeName(m_folder).toStdString()) || !QFile::remove(path))
         qCWarning(lcAutostart) << "Can't remove" << path;
 }
 

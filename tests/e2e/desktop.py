@@ -41,14 +41,10 @@ class Session:
     def __init__(self):
         self.processes = []
 
-    def start(self, tray=True):
+    def start(self):
         self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
                                                stderr=subprocess.DEVNULL))
         time.sleep(0.5)
-        if tray:
-            self.start_tray()
-
-    def start_tray(self):
         self.processes.append(subprocess.Popen(
             ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
              "--height", "28", "--SetDockType", "true", "--transparent", "false"],
@@ -124,12 +120,6 @@ class Recorder:
             else:
                 return None
         return self.time_of(i)
-
-    def loudness(self, wall_from, wall_to):
-        with self.lock:
-            a, b = self.index_at(wall_from), self.index_at(wall_to)
-            part = self.samples[a:b]
-        return max((abs(s) for s in part), default=0)
 
     def stop(self):
         self.process.terminate()

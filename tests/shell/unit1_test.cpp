@@ -1,6 +1,6 @@
 #include "shell/Unit1.h"
 
-#include "core/test_support.h"
+#include "test_support.h"
 #include "shell/autostart_store.h"
 #include "shell/single_instance.h"
 #include "shell/sound_player.h"
