@@ -8,7 +8,7 @@
 // it (it adds parec's own delivery delay). The null sink renders ahead of its clock, so the sample's place inside
 // the chunk says nothing more precise. "handed over" is the time Play() takes: the player writes the first
 // buffer to the server before Play() returns.
-#include "shell/sndfile_sound_player.h"
+#include "shell/qt/sndfile_sound_player.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

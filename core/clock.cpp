@@ -1,7 +1,8 @@
 #include "core/clock.h"
 
+#include "core/system.h"
+
 #include <cstdio>
-#include <ctime>
 
 namespace vlm {
 
@@ -41,10 +42,7 @@ ClockReading ClockReading::At(std::int64_t utcSecond)
     reading.ClockSecond = static_cast<int>(secondOfDay % 60);
 
     // The schedule row is the computer's own weekday, not the reference clock's.
-    const std::time_t t = static_cast<std::time_t>(utcSecond);
-    std::tm local {};
-    if (::localtime_r(&t, &local))
-        reading.LocalWeekday = local.tm_wday;
+    reading.LocalWeekday = sys::LocalWeekday(utcSecond);
     return reading;
 }
 
@@ -77,7 +75,7 @@ void ReferenceClock::UpdateClock()
     const std::int64_t minute = utcSecond / 60;
     if (minute != m_zoneCheckMinute) {
         m_zoneCheckMinute = minute;
-        ::tzset();
+        sys::RefreshTimeZone();
     }
     m_reading = ClockReading::At(utcSecond);
     m_text = FormatReferenceTime(utcSecond);

@@ -28,7 +28,13 @@ void Scheduler::SchedulerTick(std::int64_t utcSecond)
         return;
     m_lastSecond = utcSecond;
     if (utcSecond < last) {
-        // The clock went back: replay nothing, carry on from the new second.
+        // The clock went back: replay nothing, carry on from the new second. A small step back (time sync) keeps
+        // the running reminder, whose cues already played stay played; a larger one would leave it waiting for
+        // its remaining cues while the hour's bells come round again unheard, so it ends and the arming rules
+        // start afresh from the new time.
+        m_stepSecond = utcSecond;
+        if (last - utcSecond > kMaxCatchUpSeconds && m_mode != ReminderMode::Idle)
+            EndReminder();
         Step(ClockReading::At(utcSecond));
         return;
     }

@@ -28,7 +28,8 @@ inline constexpr int kCueSlots = 5;
 inline constexpr int kScheduledCueCount = 5;
 inline constexpr int kImmediateCueCount = 4;
 inline constexpr int kSecondsPerDay = 86400;
-// A tick later than this after the previous one is a jump (suspend, clock set): its gap is not replayed.
+// A tick further than this from the previous one is a jump (suspend, clock set): a gap forward is not replayed,
+// and a step back this large ends the running reminder.
 inline constexpr std::int64_t kMaxCatchUpSeconds = 60;
 
 // Minute:second of the hour at which an idle scheduler looks for a reminder to arm.

@@ -1,12 +1,8 @@
 #include "core/settings.h"
 
+#include "core/system.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace vlm {
@@ -33,38 +29,7 @@ std::int32_t GetInt32(const unsigned char* at)
     return static_cast<std::int32_t>(bits);
 }
 
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const unsigned char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 } // namespace
-
-bool LooksWritable(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return errno == ENOENT;
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
-}
 
 const char* MessageText(SettingsMessage message)
 {
@@ -116,54 +81,17 @@ void DecodeSettings(const unsigned char* bytes, std::size_t size, Settings& sett
 
 bool LoadSettings(const std::string& path, Settings& settings)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    const auto bytes = sys::ReadRegularFile(path, kSettingsFileSize);
+    if (!bytes)
         return false;
-    SettingsBytes bytes {};
-    const std::size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return false;
-    DecodeSettings(bytes.data(), size, settings);
+    DecodeSettings(bytes->data(), bytes->size(), settings);
     return true;
 }
 
 bool SaveSettings(const std::string& path, const Settings& settings)
 {
-    const std::string folder = FolderOf(path);
-    if (!LooksWritable(path) || !LooksWritable(folder))
-        return false;
-
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> pattern(temp.begin(), temp.end());
-    pattern.push_back('\0');
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return false;
-    temp.assign(pattern.data());
-
-    // The new file takes the old one's permissions (mkstemp creates it private).
-    struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     const SettingsBytes bytes = EncodeSettings(settings);
-    bool ok = ::fchmod(fd, mode) == 0;
-    ok = ok && WriteAll(fd, bytes.data(), bytes.size());
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-
-    // Make the rename itself durable.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    return sys::ReplaceFile(path, std::vector<unsigned char>(bytes.begin(), bytes.end()));
 }
 
 SettingsStore::SettingsStore(std::string path)

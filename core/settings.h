@@ -38,14 +38,12 @@ SettingsBytes EncodeSettings(const Settings& settings);
 // Applies every field that lies wholly inside bytes[0, size) over `settings`; the others keep their values.
 void DecodeSettings(const unsigned char* bytes, std::size_t size, Settings& settings);
 
-// Whether a file or folder may be written (a missing one may be created). Root may write anything, so one with no
-// write permission bit at all counts as read-only too: the user who took the bits away meant it not to change.
-bool LooksWritable(const std::string& path);
-
-// Reads the file into `settings`; false when it can't be opened (the settings are then left alone).
+// Reads the file into `settings`; false when it is not a regular file or can't be read (the settings are then left
+// alone).
 bool LoadSettings(const std::string& path, Settings& settings);
 
-// Replaces the file with the settings atomically; false, with the old file untouched, on any failure.
+// Replaces the file (a link's target, when it is a symbolic link) with the settings atomically; false, with the old
+// file untouched, on any failure.
 bool SaveSettings(const std::string& path, const Settings& settings);
 
 // The settings in memory together with the file they live in.

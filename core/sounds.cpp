@@ -1,5 +1,7 @@
 #include "core/sounds.h"
 
+#include "core/system.h"
+
 namespace vlm {
 
 const std::array<std::string_view, kMusicCount> MusicList {
@@ -17,10 +19,11 @@ const std::array<std::string_view, 8> BellList {
 
 std::string ProgramDirOf(std::string_view executablePath)
 {
-    const auto slash = executablePath.find_last_of('/');
-    if (slash == std::string_view::npos)
+    const auto end = sys::FolderEnd(executablePath);
+    if (end == std::string_view::npos)
         return ".";
-    return std::string(executablePath.substr(0, slash));
+    // An executable at a root gives "" here ("C:" on Windows): every path is then built as root + separator + name.
+    return std::string(executablePath.substr(0, end));
 }
 
 SoundCatalogue::SoundCatalogue(std::string programDir)
@@ -32,7 +35,7 @@ SoundCatalogue::SoundCatalogue(std::string programDir)
 void SoundCatalogue::BuildMusicPaths()
 {
     for (int i = 0; i < kMusicCount; ++i)
-        m_musicPaths[i] = m_programDir + "/" + std::string(MusicList[i]);
+        m_musicPaths[i] = m_programDir + sys::kPathSeparator + sys::NativePath(MusicList[i]);
 }
 
 const std::string& SoundCatalogue::PreludePath(int rotationCounter) const
@@ -43,7 +46,7 @@ const std::string& SoundCatalogue::PreludePath(int rotationCounter) const
 
 std::string SoundCatalogue::BellPath(int bellChoice, int j) const
 {
-    return m_programDir + "/" + std::string(BellList[bellChoice * kBellsPerReminder + j]);
+    return m_programDir + sys::kPathSeparator + std::string(BellList[bellChoice * kBellsPerReminder + j]);
 }
 
 } // namespace vlm

@@ -331,16 +331,41 @@ TEST_F(SchedulerTest, JumpPastTheLastCueEndsTheReminder)
     EXPECT_EQ(m_host.Plays().size(), 5u);
 }
 
-TEST_F(SchedulerTest, ClockGoingBackReplaysNothing)
+// A small step back, as time synchronisation makes, keeps the running reminder.
+TEST_F(SchedulerTest, ClockGoingBackWithinAMinuteReplaysNothing)
 {
     Values().Schedule[4][14] = 1;
     TickThrough(Thu(14, 50, 0), Thu(14, 53, 5));
     ASSERT_EQ(m_host.Plays().size(), 1u);
-    Tick(Thu(14, 52, 0));
+    Tick(Thu(14, 52, 6));
+    EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Scheduled);
     Tick(Thu(14, 52, 1));
     EXPECT_EQ(m_host.Plays().size(), 1u);
     TickThrough(Thu(14, 52, 2), Thu(15, 11, 0));
     EXPECT_EQ(m_host.Plays().size(), 5u) << "the prelude, already done, is not played again";
+}
+
+// The clock set back an hour after the 15:00 bell: the old reminder must not stay armed (window up, waiting for
+// 15:05 of the previous hour's plan) while the 14:00 hour's bells come round again.
+TEST_F(SchedulerTest, ClockSetBackAnHourEndsTheReminderAndRearms)
+{
+    Values().Schedule[4][14] = 1;
+    TickThrough(Thu(14, 50, 0), Thu(15, 0, 30));
+    ASSERT_EQ(m_host.Plays().size(), 3u);
+    m_host.events.clear();
+
+    Tick(Thu(14, 0, 30));
+    EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Idle);
+    ASSERT_FALSE(m_host.events.empty());
+    EXPECT_EQ(m_host.events.front(), (RecordingHost::Event { "hide", "2015-02-12 14:00:30" }));
+
+    TickThrough(Thu(14, 0, 31), Thu(15, 11, 0));
+    std::vector<std::string> times;
+    for (const auto& e : m_host.Plays())
+        times.push_back(e.time.substr(11) + " " + e.what.substr(0, 6));
+    EXPECT_EQ(times, (std::vector<std::string> { "14:53:00 play 0", "14:55:00 play 1", "15:00:00 play 2",
+                         "15:05:00 play 3", "15:10:00 play 4" }));
+    EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Idle);
 }
 
 // A week of seconds: every armed reminder plays each cue once, at its second, and nothing else sounds.
