@@ -43,16 +43,12 @@ void CentreWhenFramed(QWidget& window)
     poll->start();
 }
 
-int Run(QApplication& app)
+int Run(QApplication& app, SingleInstance& instance)
 {
     QApplication::setApplicationName(QStringLiteral("VLM"));
     QApplication::setQuitOnLastWindowClosed(false);
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN"))
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddTHH:mm:ss.zzz} +%{time process} %{category}: %{message}"));
-
-    SingleInstance instance;
-    if (!instance.Claim())
-        return 0;
 
     vlm::SystemTimeSource clock;
     vlm::XdgAutostart autostart;
@@ -65,6 +61,7 @@ int Run(QApplication& app)
 
     TForm1 Form1(std::move(services));
     QObject::connect(&instance, &SingleInstance::showRequested, &Form1, [&Form1] { Form1.ShowMainWindow(true); });
+    instance.Watch();
     // exit(), not quit(): quit() first asks every window to close, and the main window only ever hides.
     const auto end = [] { QCoreApplication::exit(0); };
     QObject::connect(&Form1, &TForm1::exitRequested, &app, end);
@@ -92,9 +89,14 @@ int main(int argc, char** argv)
     // Plain widgets need no OpenGL; not loading it keeps a couple of megabytes out of a program that stays resident.
     if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // Before anything else, so two copies started together can't both get past it.
+    SingleInstance instance;
+    if (!instance.Claim())
+        return 0;
+
     QApplication app(argc, argv);
     try {
-        return Run(app);
+        return Run(app, instance);
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, QStringLiteral("VLM"), QString::fromLocal8Bit(error.what()));
     } catch (...) {

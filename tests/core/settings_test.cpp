@@ -1,14 +1,21 @@
 #include "core/settings.h"
 
+#include "core/system.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace vlm {
@@ -239,6 +246,123 @@ TEST(SettingsFile, SaveIntoMissingFolderFails)
 {
     test::TempDir dir;
     EXPECT_FALSE(SaveSettings(dir.File("gone/vlm1.cfg"), Settings {}));
+}
+
+// Anything but a regular file named vlm1.cfg is unreadable, and reading it must not wait: a FIFO would block the
+// start in open() until a writer came, with no window, no tick and SIGTERM unanswered.
+class SettingsNotAFile : public testing::TestWithParam<const char*> { };
+
+TEST_P(SettingsNotAFile, LoadsNothingAtOnce)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    const std::string kind = GetParam();
+    if (kind == "fifo")
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    else if (kind == "folder")
+        std::filesystem::create_directory(path);
+    else if (kind == "device")
+        std::filesystem::create_symlink("/dev/zero", path);
+    else if (kind == "link to a fifo") {
+        ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+        std::filesystem::create_symlink("pipe", path);
+    }
+
+    Settings s;
+    s.RotationCounter = 9;
+    auto load = std::async(std::launch::async, [&] { return LoadSettings(path, s); });
+    if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Release the reader so the test can end, then fail.
+        const int writer = ::open(kind == "link to a fifo" ? dir.File("pipe").c_str() : path.c_str(), O_WRONLY);
+        ::close(writer);
+        FAIL() << "loading waited on a " << kind;
+    }
+    EXPECT_FALSE(load.get());
+    EXPECT_EQ(s.RotationCounter, 9) << "nothing applied";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SettingsNotAFile, testing::Values("fifo", "folder", "device", "link to a fifo"),
+    [](const auto& info) {
+        std::string name = info.param;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+// A settings file that is a symbolic link (kept in a synced folder, say): saving updates what it points to, and
+// the link stays a link.
+class SettingsLink : public testing::TestWithParam<bool> { };
+
+TEST_P(SettingsLink, SaveReplacesTheTargetAndKeepsTheLink)
+{
+    const bool relative = GetParam();
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.File("elsewhere"));
+    const std::string target = dir.File("elsewhere/mine.cfg");
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(target, Settings {}));
+    std::filesystem::create_symlink(relative ? "elsewhere/mine.cfg" : target, path);
+
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(target, loaded));
+    EXPECT_EQ(loaded.Schedule, Sample().Schedule);
+    EXPECT_EQ(ReadFile(target).size(), kSettingsFileSize);
+
+    // A dangling link: the first save creates its target.
+    std::filesystem::remove(target);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(ReadFile(target).size(), kSettingsFileSize);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("elsewhere")),
+                  std::filesystem::directory_iterator()),
+        1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, SettingsLink, testing::Values(false, true),
+    [](const auto& info) { return info.param ? "Relative" : "Absolute"; });
+
+std::vector<std::string> FolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// kill -9 in the middle of saves: the file is always whole, and the copies the killed saves left behind are removed
+// at the next start, while those of a save still running elsewhere are not.
+TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNextStart)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    for (int round = 0; round < 30; ++round) {
+        const pid_t saver = ::fork();
+        if (saver == 0) {
+            for (;;)
+                SaveSettings(path, Sample());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 + round % 7));
+        ::kill(saver, SIGKILL);
+        ::waitpid(saver, nullptr, 0);
+        EXPECT_EQ(ReadFile(path).size(), kSettingsFileSize);
+    }
+
+    // One of a live process (ours), and files that merely look alike.
+    const std::string live = path + ".saving-" + std::to_string(::getpid()) + "-Ab12Cd";
+    WriteFile(live, { 1 });
+    WriteFile(path + ".saving-notapid", { 1 });
+    WriteFile(dir.File("other.cfg.saving-1-Ab12Cd"), { 1 });
+
+    sys::RemoveStaleTemporaries(path);
+    EXPECT_EQ(FolderEntries(dir.Path()),
+        (std::vector<std::string> { "other.cfg.saving-1-Ab12Cd", "vlm1.cfg", live.substr(live.rfind('/') + 1),
+            "vlm1.cfg.saving-notapid" }));
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(path, loaded));
+    EXPECT_EQ(loaded.Schedule, Sample().Schedule);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "test_support.h"
 #include "core/autostart_store.h"
 #include "core/sound_output.h"
-#include "shell/qt/single_instance.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -120,12 +119,13 @@ private slots:
     void closeHidesAndExitSaves();
     void withoutNotificationAreaHidingMinimises();
     void firstTickHidesAndCleansUpOnce();
-    void nextTickDelay_data();
-    void nextTickDelay();
     void scheduledReminderPlaysThroughThePlayer();
     void ringNowRingsTwoSecondsLater();
     void failedOpenIsShownAndTheReminderGoesOn();
-    void secondStartShowsTheFirst();
+    void messagesBelongToTheWindowOnePerText();
+    void exitWithAFailedSaveEndsOnceTheBoxIsClosed();
+    void notificationAreaGoingAwayWhileHidden();
+    void clickOnAnHoursTextRunsTheHandler();
 
 private:
     void Create(bool writeSettings = true);
@@ -506,25 +506,6 @@ void Unit1Test::firstTickHidesAndCleansUpOnce()
     QVERIFY(Control<QTimer>("Timer1")->isActive());
 }
 
-void Unit1Test::nextTickDelay_data()
-{
-    QTest::addColumn<int>("msIntoSecond");
-    QTest::addColumn<int>("delay");
-    QTest::newRow("on the second") << 0 << 1003;
-    QTest::newRow("just after") << 4 << 999;
-    QTest::newRow("mid second") << 500 << 503;
-    QTest::newRow("late") << 999 << 4;
-}
-
-void Unit1Test::nextTickDelay()
-{
-    QFETCH(int, msIntoSecond);
-    QFETCH(int, delay);
-    const auto now = std::chrono::system_clock::time_point { std::chrono::seconds { Thu(10, 0, 0) }
-        + std::chrono::milliseconds { msIntoSecond } };
-    QCOMPARE(vlm::MainForm::NextTickDelay(now), delay);
-}
-
 void Unit1Test::scheduledReminderPlaysThroughThePlayer()
 {
     Create();
@@ -587,20 +568,107 @@ void Unit1Test::failedOpenIsShownAndTheReminderGoesOn()
     QCOMPARE(m_player.calls, QStringList { "play " + m_dir->filePath("bell1.wav") });
 }
 
-void Unit1Test::secondStartShowsTheFirst()
+void Unit1Test::messagesBelongToTheWindowOnePerText()
 {
-    const QString name = m_dir->filePath(QStringLiteral("instance"));
-    SingleInstance first(name);
-    QVERIFY(first.Claim());
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    SingleInstance second(name);
-    QVERIFY(!second.Claim());
-    QTRY_COMPARE(shown.count(), 1);
+    Create();
+    std::ofstream(m_dir->filePath("bell1.wav").toStdString()) << "x";
+    m_player.failure = QStringLiteral("Format not recognised.");
+    // Two silent reminders: eight failing cues.
+    for (int round = 0; round < 2; ++round) {
+        const std::int64_t start = Thu(10 + round, 0, 0);
+        At(start);
+        m_form->BitBtn1Click();
+        for (int cue = 0; cue < 4; ++cue)
+            TickAt(start + 2 + 300 * cue);
+    }
+    QCOMPARE(OpenMessages().size(), 1);
+    QMessageBox* box = OpenMessages()[0];
+    // Owned by the main window, so the desktop keeps it above that window; hiding and showing the window keeps it.
+    QCOMPARE(box->parentWidget(), m_form.get());
+    QCOMPARE(box->windowHandle()->transientParent(), m_form->windowHandle());
+    m_form->ShowMainWindow(false);
+    m_form->ShowMainWindow(true);
+    QVERIFY(box->isVisible());
 
-    // A name left behind by a program that ended does not stop the next start.
-    SingleInstance stale(m_dir->filePath(QStringLiteral("stale")));
-    std::ofstream(m_dir->filePath(QStringLiteral("stale")).toStdString()) << "";
-    QVERIFY(stale.Claim());
+    // Another text gets a box of its own; once a box is closed, its text may come again.
+    m_form->ShowMessage("\u3000開啟vlm1.cfg 錯誤!\u3000");
+    QCOMPARE(OpenMessages().size(), 2);
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(OpenMessages().size(), 1);
+    m_form->ShowMessage("Format not recognised.");
+    QCOMPARE(OpenMessages().size(), 2);
+}
+
+void Unit1Test::exitWithAFailedSaveEndsOnceTheBoxIsClosed()
+{
+    Create();
+    QSignalSpy exit(m_form.get(), &TForm1::exitRequested);
+    QFile::setPermissions(ConfigPath(), QFile::ReadOwner);
+    Control<QMenu>("PopupMenu1")->actions()[2]->trigger();
+    QCOMPARE(OpenMessages().size(), 1);
+    QCOMPARE(OpenMessages()[0]->text(), QStringLiteral(" 更改設定存檔錯誤 "));
+    QTest::qWait(50);
+    QCOMPARE(exit.count(), 0);
+    OpenMessages()[0]->button(QMessageBox::Ok)->click();
+    QCOMPARE(exit.count(), 1);
+
+    // At the session's end or on SIGTERM nobody is there to read a box: the program ends at once.
+    exit.clear();
+    m_form->EndSession();
+    QCOMPARE(exit.count(), 1);
+    QVERIFY(OpenMessages().isEmpty());
+}
+
+void Unit1Test::notificationAreaGoingAwayWhileHidden()
+{
+    Create();
+    TickAt(Thu(10, 0, 1));
+    QVERIFY(m_form->isHidden());
+    // Hidden with no way back: it goes to the taskbar.
+    m_tray = false;
+    TickAt(Thu(10, 0, 2));
+    QVERIFY(m_form->isVisible());
+    QVERIFY(m_form->isMinimized());
+    // Back again: hiding hides.
+    m_tray = true;
+    TickAt(Thu(10, 0, 3));
+    m_form->ShowMainWindow(true);
+    m_form->ShowMainWindow(false);
+    QVERIFY(m_form->isHidden());
+}
+
+void Unit1Test::clickOnAnHoursTextRunsTheHandler()
+{
+    Create();
+    auto* days = Control<QComboBox>("ComboBox2");
+    days->setCurrentIndex(7);
+    emit days->activated(7);
+    auto* list = Control<QListWidget>("CheckListBox1");
+    // On the text, well right of the box: nothing changes on screen, yet the shown row becomes every day's.
+    const QRect rect = list->visualItemRect(list->item(6));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(rect.left() + 40, rect.center().y()));
+    QCOMPARE(list->item(6)->checkState(), Qt::Unchecked);
+    vlm::Settings saved;
+    QVERIFY(vlm::LoadSettings(ConfigPath().toStdString(), saved));
+    for (int d = 0; d < 7; ++d)
+        for (int h = 0; h < 24; ++h)
+            QCOMPARE(saved.Schedule[d][h], h == 14 ? 1 : 0);
+
+    // A click on a box changes it and saves it once.
+    QFile::remove(ConfigPath());
+    const QRect box = list->visualItemRect(list->item(8));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(box.left() + 9, box.center().y()));
+    QCOMPARE(list->item(8)->checkState(), Qt::Checked);
+    QVERIFY(vlm::LoadSettings(ConfigPath().toStdString(), saved));
+    QCOMPARE(saved.Schedule[2][8], 1);
+
+    // The space bar changes the current item's box, and that is saved too.
+    list->setCurrentRow(9);
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(list->item(9)->checkState(), Qt::Checked);
+    QVERIFY(vlm::LoadSettings(ConfigPath().toStdString(), saved));
+    QCOMPARE(saved.Schedule[5][9], 1);
 }
 
 QTEST_MAIN(Unit1Test)

@@ -1,0 +1,325 @@
+#include "core/main_form.h"
+
+#include "core/autostart_store.h"
+#include "core/sound_output.h"
+#include "core/system.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace vlm {
+namespace {
+
+// Records what the form asks of the window, in order.
+class RecordingView final : public MainView {
+public:
+    std::vector<std::string> calls;
+    bool tray = true;
+    bool hidden = true;
+    HourChecks checks {};
+    int day = -1;
+
+    void ShowWindow() override { Record("show"), hidden = false; }
+    void HideWindow() override { Record("hide"), hidden = true; }
+    void MinimizeWindow() override { Record("minimize"), hidden = false; }
+    bool WindowHidden() const override { return hidden; }
+    bool TrayAvailable() const override { return tray; }
+    void DockTrayIcon() override { Record("dock"); }
+    void SetClockText(const std::string& text) override { clock = text; }
+    void SetSelectedDay(int d) override { day = d, Record("day " + std::to_string(d)); }
+    void SetHourChecks(const HourChecks& c) override { checks = c; }
+    void SetBellChoice(int choice) override { Record("bell " + std::to_string(choice)); }
+    void SetAutostartChecked(bool checked) override { Record(checked ? "autostart on" : "autostart off"); }
+    void ShowMessage(const std::string& text) override { Record("message " + text); }
+    void StartTimer(int delayMs) override { Record("timer " + std::to_string(delayMs)); }
+    void StopTimer() override { Record("timer stop"); }
+    void EndProgram(const std::string& farewell) override { Record("end " + farewell); }
+
+    std::string clock;
+
+private:
+    void Record(std::string call) { calls.push_back(std::move(call)); }
+};
+
+class FakePlayer final : public SoundOutput {
+public:
+    std::vector<std::string>* log = nullptr;
+    std::string failure;
+    bool playing = false;
+    std::string Play(const std::string& path) override
+    {
+        log->push_back("play " + path);
+        playing = failure.empty();
+        return failure;
+    }
+    bool IsPlaying() const override { return playing; }
+    void Stop() override
+    {
+        log->push_back("stop");
+        playing = false;
+    }
+};
+
+class FakeAutostart final : public AutostartStore {
+public:
+    std::vector<std::string>* log = nullptr;
+    std::string failure;
+    std::string RegisterAutostart(const std::string& dir) override
+    {
+        log->push_back("register " + dir);
+        return failure;
+    }
+    void UnregisterAutostart(const std::string& dir) override { log->push_back("unregister " + dir); }
+};
+
+// 2015-02-12, a Thursday, in a Beijing-time zone so the local weekday is the reference one.
+std::int64_t Thu(int h, int m, int s) { return test::ReferenceSecond(2015, 2, 12, h, m, s); }
+
+class MainFormTest : public testing::Test {
+protected:
+    MainFormTest()
+    {
+        m_player.log = &m_view.calls;
+        m_autostart.log = &m_view.calls;
+        m_time.SetUtcSecond(Thu(10, 0, 0), 5);
+    }
+
+    void WriteSettings(const Settings& settings) { ASSERT_TRUE(SaveSettings(Config(), settings)); }
+    std::string Config() const { return m_dir.File(kSettingsFileName); }
+    void Create()
+    {
+        FormServices services;
+        services.Time = &m_time;
+        services.Player = &m_player;
+        services.Autostart = &m_autostart;
+        services.DeleteLegacyFiles = [this] { m_view.calls.push_back("cleanup"); };
+        m_form = std::make_unique<MainForm>(m_view, services);
+        m_form->FormCreate(m_dir.File("VLM"));
+    }
+    void TickAt(std::int64_t second, int ms = 3)
+    {
+        m_time.SetUtcSecond(second, ms);
+        m_form->Timer1Timer();
+    }
+    void Touch(const std::string& relative)
+    {
+        const auto path = std::filesystem::path(m_dir.Path()) / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << "x";
+    }
+
+    test::ScopedTimeZone m_zone { "CST-8" };
+    test::TempDir m_dir;
+    test::FakeTimeSource m_time;
+    RecordingView m_view;
+    FakePlayer m_player;
+    FakeAutostart m_autostart;
+    std::unique_ptr<MainForm> m_form;
+};
+
+TEST_F(MainFormTest, CreationSequenceInOrder)
+{
+    Settings settings;
+    settings.BellChoice = 1;
+    settings.Schedule[4][14] = 1;
+    WriteSettings(settings);
+    Create();
+    // The tick runs before anything can show a box; the settings reach the controls; today's row; autostart last.
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer 1000", "bell 1", "autostart on", "day 4",
+                                "register " + m_dir.Path() }));
+    EXPECT_EQ(m_view.clock, "2015-02-12 10:00:00");
+    EXPECT_TRUE(m_view.checks[14]);
+    EXPECT_EQ(m_form->ProgramDir(), m_dir.Path());
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(m_dir.Path()));
+}
+
+TEST_F(MainFormTest, StartWithoutSettingsOrWithAFailingAutostartSaysSoAndGoesOn)
+{
+    m_autostart.failure = kAutostartFailedText;
+    Create();
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer 1000", "message \u3000開啟vlm1.cfg 錯誤!\u3000",
+                                "bell 0", "autostart on", "day 4", "register " + m_dir.Path(),
+                                "message Failed to set data for 'VLM'" }));
+    EXPECT_FALSE(std::filesystem::exists(Config())) << "loading saves nothing";
+}
+
+TEST_F(MainFormTest, StaleSaveCopiesAreRemovedAtStart)
+{
+    Touch("vlm1.cfg.saving-999999999-Ab12Cd");
+    Create();
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("vlm1.cfg.saving-999999999-Ab12Cd")));
+}
+
+TEST_F(MainFormTest, FirstTickHidesAndCleansUpOnceEveryTickReArms)
+{
+    WriteSettings({});
+    Create();
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 1), 4);
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer stop", "hide", "cleanup", "timer 999" }));
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 2), 998);
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer stop", "timer 5" }));
+    EXPECT_EQ(m_view.clock, "2015-02-12 10:00:02");
+}
+
+struct DelayCase {
+    const char* name;
+    int msIntoSecond;
+    int delay;
+};
+
+class NextTickDelay : public testing::TestWithParam<DelayCase> { };
+
+// Ticks are aimed just past each full second, so the clock read there is the new second.
+TEST_P(NextTickDelay, AimsJustPastTheNextSecond)
+{
+    const auto now = std::chrono::system_clock::time_point { std::chrono::seconds { Thu(10, 0, 0) }
+        + std::chrono::milliseconds { GetParam().msIntoSecond } };
+    EXPECT_EQ(MainForm::NextTickDelay(now), GetParam().delay);
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, NextTickDelay,
+    testing::Values(DelayCase { "OnTheSecond", 0, 1003 }, DelayCase { "JustAfter", 4, 999 },
+        DelayCase { "MidSecond", 500, 503 }, DelayCase { "Late", 999, 4 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Rotation and save, file test, show, stop, open and play; a failed open is shown and counts as played.
+TEST_F(MainFormTest, PlayCueInOrder)
+{
+    WriteSettings({});
+    Create();
+    Touch("bell1.wav");
+    TickAt(Thu(10, 0, 1));
+    m_player.playing = true;
+    m_view.calls.clear();
+    m_form->BitBtn1Click();
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "stop" }));
+    TickAt(Thu(10, 0, 3));
+    const std::string bell = m_dir.File("bell1.wav");
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "stop", "timer stop", "show", "play " + bell, "show",
+                                "timer 1000" }));
+    EXPECT_EQ(m_form->Store().Values().RotationCounter, 1);
+
+    m_player.failure = "Format not recognised.";
+    m_view.calls.clear();
+    TickAt(Thu(10, 5, 3));
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer stop", "show", "stop", "play " + bell,
+                                "message Format not recognised.", "show", "timer 1000" }));
+    EXPECT_EQ(m_form->Reminders().CueTable()[1].Done, 1);
+
+    // A missing file: nothing shown, nothing played, the cue done all the same.
+    std::filesystem::remove(bell);
+    m_view.calls.clear();
+    TickAt(Thu(10, 10, 3));
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer stop", "show", "timer 1000" }));
+    EXPECT_EQ(m_form->Reminders().CueTable()[2].Done, 1);
+}
+
+TEST(DayOfSelectorText, NamesOfTheItemsOnly)
+{
+    EXPECT_EQ(MainForm::DayOfSelectorText("星期日"), 0);
+    EXPECT_EQ(MainForm::DayOfSelectorText("星期六"), 6);
+    EXPECT_EQ(MainForm::DayOfSelectorText("每一天"), 7);
+    EXPECT_EQ(MainForm::DayOfSelectorText("星期八"), -1);
+    EXPECT_EQ(MainForm::DayOfSelectorText("星期"), -1);
+    EXPECT_EQ(MainForm::DayOfSelectorText(""), -1);
+}
+
+TEST_F(MainFormTest, HourListWritesTheSelectedRowOrEveryRow)
+{
+    Settings settings;
+    settings.Schedule[4][14] = 1;
+    settings.Schedule[2][3] = 2;
+    WriteSettings(settings);
+    Create();
+    HourChecks checks {};
+    checks[5] = checks[17] = true;
+
+    m_form->CheckListBox1Click(-1, checks);
+    EXPECT_EQ(m_form->Store().Values().Schedule, settings.Schedule) << "a day that names no row touches none";
+
+    m_form->CheckListBox1Click(3, checks);
+    Settings saved;
+    ASSERT_TRUE(LoadSettings(Config(), saved));
+    EXPECT_EQ(saved.Schedule[3][5], 1);
+    EXPECT_EQ(saved.Schedule[2][3], 2) << "other rows go back out as read";
+
+    m_form->CheckListBox1Click(7, checks);
+    ASSERT_TRUE(LoadSettings(Config(), saved));
+    for (int d = 0; d < 7; ++d)
+        for (int h = 0; h < 24; ++h)
+            EXPECT_EQ(saved.Schedule[d][h], (h == 5 || h == 17) ? 1 : 0);
+
+    // "Every day" keeps showing what the list showed; a day shows its row.
+    m_view.checks = {};
+    m_form->ComboBox2Change(7);
+    EXPECT_FALSE(m_view.checks[5]);
+    m_form->ComboBox2Change(1);
+    EXPECT_TRUE(m_view.checks[5]);
+}
+
+TEST_F(MainFormTest, AutostartBoxFollowsTheEntryAtOnce)
+{
+    Settings settings;
+    settings.AutostartFlag = false;
+    WriteSettings(settings);
+    Create();
+    m_view.calls.clear();
+    m_form->CheckBox1Click(true);
+    m_form->CheckBox1Click(false);
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "register " + m_dir.Path(), "unregister " + m_dir.Path() }));
+    Settings saved;
+    ASSERT_TRUE(LoadSettings(Config(), saved));
+    EXPECT_FALSE(saved.AutostartFlag);
+}
+
+TEST_F(MainFormTest, ExitAndSessionEnd)
+{
+    WriteSettings({});
+    Create();
+    m_view.calls.clear();
+    m_form->N3Click();
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "end " }));
+
+    // The exit command with a failing save says so before ending; the session's end waits for nobody.
+    std::filesystem::permissions(Config(), std::filesystem::perms::owner_read);
+    m_view.calls.clear();
+    m_form->N3Click();
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "end  更改設定存檔錯誤 " }));
+    m_view.calls.clear();
+    EXPECT_FALSE(m_form->EndSession());
+    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "end " }));
+    EXPECT_FALSE(m_form->CommitData());
+    EXPECT_EQ(m_view.calls.size(), 1u) << "nothing shown";
+}
+
+// Without a notification area a hidden window could never come back: it goes to the taskbar instead.
+TEST_F(MainFormTest, WithoutANotificationAreaTheWindowMinimises)
+{
+    WriteSettings({});
+    m_view.tray = false;
+    Create();
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 1));
+    EXPECT_EQ(m_view.calls[1], "minimize");
+
+    // The area appears: the icon docks and hiding hides again; it goes away while hidden: back to the taskbar.
+    m_view.tray = true;
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 2));
+    EXPECT_EQ(m_view.calls[1], "dock");
+    m_form->ShowMainWindow(false);
+    EXPECT_EQ(m_view.calls.back(), "hide");
+    m_view.tray = false;
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 3));
+    EXPECT_EQ(m_view.calls[1], "minimize");
+}
+
+} // namespace
+} // namespace vlm
