@@ -148,9 +148,8 @@ void Scheduler::SkipGap(std::int64_t fromSecond, std::int64_t toSecond)
         if (cue.Done)
             continue;
         // The cue's first showing after the last tick, 1 to 86 400 seconds later.
-        const std::int64_t ahead = ((CueSecondOfDay(cue) - fromSod - 1) % kSecondsPerDay + kSecondsPerDay)
-                % kSecondsPerDay
-            + 1;
+        const std::int64_t ahead
+            = ((CueSecondOfDay(cue) - fromSod - 1) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay + 1;
         if (fromSecond + ahead < toSecond) {
             cue.Done = 1;
             lastMissed = lastMissed || i == m_cueCount - 1;

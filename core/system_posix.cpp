@@ -40,7 +40,7 @@ std::string NameOf(const std::string& path)
 std::string LinkTarget(std::string path)
 {
     for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
-        struct stat info {};
+        struct stat info { };
         if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return path;
         std::string target(PATH_MAX, '\0');
@@ -101,7 +101,7 @@ void RefreshTimeZone()
 
 bool IsFile(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
@@ -109,7 +109,7 @@ std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& pat
 {
     // Opening a FIFO for reading waits for a writer, and a device may do anything on open: look first, and open
     // without waiting in case the file was swapped in between.
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -140,7 +140,7 @@ std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& pat
 
 bool LooksWritable(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return errno == ENOENT;
     return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
@@ -159,7 +159,7 @@ bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& byte
         return false;
 
     // The new file takes the old one's permissions (mkstemp creates it private).
-    struct stat old {};
+    struct stat old { };
     const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     bool ok = ::fchmod(fd, mode) == 0;
     ok = ok && WriteAll(fd, bytes.data(), bytes.size());
@@ -199,7 +199,7 @@ void RemoveStaleTemporaries(const std::string& path)
         if (end == rest.c_str() || *end != '-' || !ProcessGone(pid))
             continue;
         const std::string file = folder + "/" + std::string(name);
-        struct stat info {};
+        struct stat info { };
         if (::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode))
             ::unlink(file.c_str());
     }
@@ -208,7 +208,7 @@ void RemoveStaleTemporaries(const std::string& path)
 
 void DeleteFileOrLink(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::lstat(path.c_str(), &info) != 0)
         return;
     if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))

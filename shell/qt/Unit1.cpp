@@ -57,7 +57,8 @@ QIcon ApplicationIcon()
 } // namespace
 
 TForm1::TForm1(TForm1Services services, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
     , m_services(std::move(services))
     , m_form(*this, m_services.form)

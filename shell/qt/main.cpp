@@ -69,9 +69,8 @@ int Run(QApplication& app, SingleInstance& instance)
     // SIGTERM and the like end the program with its settings saved, as the session's end does: nothing waits.
     TerminationWatcher termination;
     QObject::connect(&termination, &TerminationWatcher::terminationRequested, &Form1, &TForm1::EndSession);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) {
-        Form1.CommitData();
-    });
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) { Form1.CommitData(); });
 
     app.installEventFilter(&Form1);
     Form1.FormCreate();

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
@@ -41,7 +41,7 @@ bool MakePrivateFolder(const std::string& folder)
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
     }
-    struct stat info {};
+    struct stat info { };
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
 }
 
@@ -136,7 +136,7 @@ bool SingleInstance::Lock()
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
             continue;
-        struct stat info {};
+        struct stat info { };
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
             ::close(fd);
             continue;
@@ -163,8 +163,7 @@ void SingleInstance::Listen()
         return;
     sockaddr_un address {};
     const socklen_t length = AbstractAddress(m_socketName, address);
-    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), length) != 0
-        || ::listen(m_listenFd, 8) != 0) {
+    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(m_listenFd, 8) != 0) {
         qCWarning(lcWindow) << "cannot listen for a second start:" << std::strerror(errno);
         ::close(m_listenFd);
         m_listenFd = -1;

@@ -77,7 +77,10 @@ public:
 };
 
 // 2015-02-12, a Thursday, in a Beijing-time zone so the local weekday is the reference one.
-std::int64_t Thu(int h, int m, int s) { return test::ReferenceSecond(2015, 2, 12, h, m, s); }
+std::int64_t Thu(int h, int m, int s)
+{
+    return test::ReferenceSecond(2015, 2, 12, h, m, s);
+}
 
 class MainFormTest : public testing::Test {
 protected:
@@ -129,8 +132,8 @@ TEST_F(MainFormTest, CreationSequenceInOrder)
     WriteSettings(settings);
     Create();
     // The tick runs before anything can show a box; the settings reach the controls; today's row; autostart last.
-    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer 1000", "bell 1", "autostart on", "day 4",
-                                "register " + m_dir.Path() }));
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> { "timer 1000", "bell 1", "autostart on", "day 4", "register " + m_dir.Path() }));
     EXPECT_EQ(m_view.clock, "2015-02-12 10:00:00");
     EXPECT_TRUE(m_view.checks[14]);
     EXPECT_EQ(m_form->ProgramDir(), m_dir.Path());
@@ -141,9 +144,9 @@ TEST_F(MainFormTest, StartWithoutSettingsOrWithAFailingAutostartSaysSoAndGoesOn)
 {
     m_autostart.failure = kAutostartFailedText;
     Create();
-    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer 1000", "message \u3000開啟vlm1.cfg 錯誤!\u3000",
-                                "bell 0", "autostart on", "day 4", "register " + m_dir.Path(),
-                                "message Failed to set data for 'VLM'" }));
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> { "timer 1000", "message \u3000開啟vlm1.cfg 錯誤!\u3000", "bell 0", "autostart on",
+            "day 4", "register " + m_dir.Path(), "message Failed to set data for 'VLM'" }));
     EXPECT_FALSE(std::filesystem::exists(Config())) << "loading saves nothing";
 }
 
@@ -201,15 +204,16 @@ TEST_F(MainFormTest, PlayCueInOrder)
     EXPECT_EQ(m_view.calls, (std::vector<std::string> { "stop" }));
     TickAt(Thu(10, 0, 3));
     const std::string bell = m_dir.File("bell1.wav");
-    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "stop", "timer stop", "show", "play " + bell, "show",
-                                "timer 1000" }));
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> { "stop", "timer stop", "show", "play " + bell, "show", "timer 1000" }));
     EXPECT_EQ(m_form->Store().Values().RotationCounter, 1);
 
     m_player.failure = "Format not recognised.";
     m_view.calls.clear();
     TickAt(Thu(10, 5, 3));
-    EXPECT_EQ(m_view.calls, (std::vector<std::string> { "timer stop", "show", "stop", "play " + bell,
-                                "message Format not recognised.", "show", "timer 1000" }));
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> {
+            "timer stop", "show", "stop", "play " + bell, "message Format not recognised.", "show", "timer 1000" }));
     EXPECT_EQ(m_form->Reminders().CueTable()[1].Done, 1);
 
     // A missing file: nothing shown, nothing played, the cue done all the same.

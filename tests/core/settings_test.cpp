@@ -233,7 +233,7 @@ TEST(SettingsFile, SaveKeepsTheFilesPermissions)
     test::TempDir dir;
     const std::string path = dir.File(kSettingsFileName);
     ASSERT_TRUE(SaveSettings(path, Settings {}));
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
     ::chmod(path.c_str(), 0600);
@@ -281,8 +281,8 @@ TEST_P(SettingsNotAFile, LoadsNothingAtOnce)
     EXPECT_EQ(s.RotationCounter, 9) << "nothing applied";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, SettingsNotAFile, testing::Values("fifo", "folder", "device", "link to a fifo"),
-    [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SettingsNotAFile, testing::Values("fifo", "folder", "device", "link to a fifo"), [](const auto& info) {
         std::string name = info.param;
         std::replace(name.begin(), name.end(), ' ', '_');
         return name;
@@ -314,8 +314,8 @@ TEST_P(SettingsLink, SaveReplacesTheTargetAndKeepsTheLink)
     ASSERT_TRUE(SaveSettings(path, Sample()));
     EXPECT_TRUE(std::filesystem::is_symlink(path));
     EXPECT_EQ(ReadFile(target).size(), kSettingsFileSize);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("elsewhere")),
-                  std::filesystem::directory_iterator()),
+    EXPECT_EQ(std::distance(
+                  std::filesystem::directory_iterator(dir.File("elsewhere")), std::filesystem::directory_iterator()),
         1);
 }
 
@@ -358,8 +358,8 @@ TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNext
 
     sys::RemoveStaleTemporaries(path);
     EXPECT_EQ(FolderEntries(dir.Path()),
-        (std::vector<std::string> { "other.cfg.saving-1-Ab12Cd", "vlm1.cfg", live.substr(live.rfind('/') + 1),
-            "vlm1.cfg.saving-notapid" }));
+        (std::vector<std::string> {
+            "other.cfg.saving-1-Ab12Cd", "vlm1.cfg", live.substr(live.rfind('/') + 1), "vlm1.cfg.saving-notapid" }));
     Settings loaded;
     ASSERT_TRUE(LoadSettings(path, loaded));
     EXPECT_EQ(loaded.Schedule, Sample().Schedule);

@@ -1,8 +1,8 @@
 #include "shell/qt/Unit1.h"
 
-#include "test_support.h"
 #include "core/autostart_store.h"
 #include "core/sound_output.h"
+#include "test_support.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -92,7 +92,10 @@ QByteArray FileBytes(const QString& path)
 }
 
 // 2015-02-12 (a Thursday) at a reference time; the test zone is Beijing's, so the local day is the same.
-std::int64_t Thu(int h, int m, int s) { return vlm::test::ReferenceSecond(2015, 2, 12, h, m, s); }
+std::int64_t Thu(int h, int m, int s)
+{
+    return vlm::test::ReferenceSecond(2015, 2, 12, h, m, s);
+}
 
 } // namespace
 
@@ -129,10 +132,7 @@ private slots:
 
 private:
     void Create(bool writeSettings = true);
-    void At(std::int64_t utcSecond, int ms = 5)
-    {
-        m_time.SetUtcSecond(utcSecond, ms);
-    }
+    void At(std::int64_t utcSecond, int ms = 5) { m_time.SetUtcSecond(utcSecond, ms); }
     void TickAt(std::int64_t utcSecond)
     {
         At(utcSecond);
