@@ -9,8 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -104,15 +107,24 @@ SingleInstance::~SingleInstance()
 std::vector<std::string> SingleInstance::DefaultLockPaths()
 {
     std::vector<std::string> paths;
-    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && user->pw_dir[0] == '/')
-        paths.push_back(std::string(user->pw_dir) + "/.cache/VLM/instance.lock");
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    if (home && home[0] == '/')
+        paths.push_back(std::string(home) + "/.cache/VLM/instance.lock");
     paths.push_back("/tmp/VLM-" + std::to_string(::getuid()) + "/instance.lock");
     return paths;
 }
 
 std::string SingleInstance::DefaultSocketName()
 {
-    return "VLM-" + std::to_string(::getuid()) + ".instance";
+    // Named after the lock, so a program and the second start it answers always agree.
+    const std::size_t lock = std::hash<std::string> {}(DefaultLockPaths().front());
+    char name[64];
+    std::snprintf(name, sizeof name, "VLM-%u-%zx", unsigned(::getuid()), lock);
+    return name;
 }
 
 bool SingleInstance::Claim()

@@ -28,8 +28,8 @@ public:
     // exists already.
     void Watch();
 
-    // The lock file under the home folder the user database names (not $HOME, not $XDG_RUNTIME_DIR, which differ
-    // between the ways a program gets started), then one in a private folder under /tmp.
+    // The lock file in the user's home folder (not under $XDG_RUNTIME_DIR, which is unset or differs between the
+    // ways a program gets started), then one in a private folder under /tmp.
     static std::vector<std::string> DefaultLockPaths();
     static std::string DefaultSocketName();
 

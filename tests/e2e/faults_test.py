@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""The program attacked as a user's desktop would: failing sounds and saves, odd settings files, copies started
+together, the clock set back, the notification area going away. Real X server, window manager, notification area
+and sound server, as in e2e_test.py.
+
+Usage: faults_test.py PROGRAM_DIR
+"""
+
+import datetime as dt
+import os
+import re
+import signal
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import desktop  # noqa: E402
+from desktop import Program, Recorder, Session, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
+
+PROGRAM_DIR = None
+
+RING_NOW = (197 + 62, 204 + 21)
+HOUR_ITEM_0 = (16 + 2 + 9, 50 + 2 + 8)
+SAVE_FAILED = " 更改設定存檔錯誤 "
+
+
+def stacking():
+    """Top-level windows managed by the window manager, bottom to top."""
+    out = desktop.run("xprop", "-root", "_NET_CLIENT_LIST_STACKING")
+    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+
+def transient_for(window):
+    out = desktop.run("xprop", "-id", str(window), "WM_TRANSIENT_FOR", check=False)
+    m = re.search(r"window id # (0x[0-9a-f]+)", out)
+    return int(m.group(1), 16) if m else None
+
+
+def frame_extents(window):
+    out = desktop.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS", check=False)
+    m = re.search(r"= (\d+), (\d+), (\d+), (\d+)", out)
+    return tuple(map(int, m.groups())) if m else None
+
+
+def client_list():
+    """Windows on the taskbar (managed, not withdrawn)."""
+    out = desktop.run("xprop", "-root", "_NET_CLIENT_LIST")
+    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+
+def iconic(window):
+    return "Iconic" in desktop.run("xprop", "-id", str(window), "WM_STATE", check=False)
+
+
+class Faults(unittest.TestCase):
+    session = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session()
+        cls.session.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def setUp(self):
+        self.programs = []
+        self.extra = []
+        self.recorder = None
+
+    def tearDown(self):
+        for process in self.extra:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        for program in self.programs:
+            program.cleanup()
+        if self.recorder:
+            self.recorder.stop()
+
+    def program(self, **kwargs):
+        program = Program(PROGRAM_DIR, **kwargs)
+        self.programs.append(program)
+        return program
+
+    def start_and_settle(self, program):
+        program.start()
+        wait_for(program.window_visible, 10, what="the window to show")
+        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")
+
+    def message_boxes(self, program):
+        main = program.main_window()
+        return [w for w in program.windows() if w != main]
+
+    def test_message_boxes_stay_above_the_window_one_per_text(self):
+        program = self.program(settings=settings_bytes())
+        # A bell the decoder can't read: every cue of a reminder fails the same way.
+        os.unlink(os.path.join(program.dir, "bell1.wav"))
+        with open(os.path.join(program.dir, "bell1.wav"), "wb") as f:
+            f.write(b"not a sound at all" * 10)
+        self.start_and_settle(program)
+        program.click_tray(1)
+        wait_for(program.window_visible, 3, what="the window")
+        program.click_in_window(*RING_NOW)
+        box = wait_for(lambda: self.message_boxes(program), 5, what="the failure's box")[0]
+        main = program.main_window()
+        self.assertEqual(transient_for(box), main, "the box belongs to the main window")
+
+        # The next three cues fail too and each brings the window up: still one box, above the window.
+        for cue in range(1, 4):
+            program.set_reference_now(program.fake_now() + 300 - 3, keep_phase=True)
+            wait_for(lambda: len(program.log_matches(r"vlm\.window: message")) > cue, 8,
+                     what=f"cue {cue} to fail")
+            time.sleep(0.3)
+            self.assertEqual(len(self.message_boxes(program)), 1)
+            if program.window_visible():
+                order = stacking()
+                self.assertGreater(order.index(box), order.index(main), "the box is above the window")
+        # Hidden and shown again: the box stays above.
+        program.click_tray(1)
+        wait_for(program.window_visible, 3, what="the window")
+        time.sleep(0.3)
+        order = stacking()
+        self.assertGreater(order.index(box), order.index(main))
+        self.assertIsNone(program.process.poll())
+
+    def test_exit_with_a_failed_save_waits_for_the_user(self):
+        program = self.program(settings=settings_bytes())
+        os.chmod(program.config_path, 0o444)
+        self.start_and_settle(program)
+        program.click_tray(3)
+        wait_for(program.window_visible, 3, what="a right click to show the window")
+        time.sleep(0.5)
+        desktop.run("xdotool", "key", "e")
+        box = wait_for(lambda: self.message_boxes(program), 5, what="the failed save's box")[0]
+        self.assertTrue(program.log_matches("message " + re.escape(SAVE_FAILED) + "$"))
+        time.sleep(1.5)
+        self.assertIsNone(program.process.poll(), "the program waits until the user has read the box")
+        desktop.run("xdotool", "windowactivate", "--sync", str(box), check=False)
+        desktop.run("xdotool", "key", "Return")
+        self.assertEqual(program.process.wait(5), 0)
+
+    def test_sigterm_with_a_failed_save_ends_at_once(self):
+        program = self.program(settings=settings_bytes())
+        os.chmod(program.config_path, 0o444)
+        self.start_and_settle(program)
+        program.process.send_signal(signal.SIGTERM)
+        self.assertEqual(program.process.wait(3), 0)
+
+    def test_copies_started_together_leave_one(self):
+        program = self.program(settings=settings_bytes())
+        base = program.environment()
+        # Runtime folders as different ways of starting give them: unset, different, or with a folder where the
+        # old rendezvous lived.
+        odd = os.path.join(program.root, "odd-runtime")
+        os.makedirs(os.path.join(odd, f"VLM-{os.getuid()}.instance"))
+        variants = [None, program.runtime, os.path.join(program.root, "other-runtime"), odd]
+        os.makedirs(variants[2], mode=0o700)
+        for round_ in range(3):
+            copies = []
+            for i in range(15):
+                env = dict(base)
+                runtime = variants[i % len(variants)]
+                if runtime is None:
+                    env.pop("XDG_RUNTIME_DIR", None)
+                else:
+                    env["XDG_RUNTIME_DIR"] = runtime
+                copies.append(subprocess.Popen([os.path.join(program.dir, "VLM")], env=env,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            self.extra.extend(copies)
+            time.sleep(5)
+            running = [c for c in copies if c.poll() is None]
+            self.assertEqual(len(running), 1, f"round {round_}: {len(running)} copies kept running")
+            for c in copies:
+                if c.poll() is None:
+                    c.terminate()
+                    c.wait(5)
+                self.assertEqual(c.returncode, 0)
+
+    def test_fifo_settings_file_does_not_hang_the_start(self):
+        program = self.program()
+        os.mkfifo(program.config_path)
+        program.start()
+        message = wait_for(lambda: program.log_matches("vlm.window: message"), 10, what="the load message")
+        self.assertTrue(message[0].endswith("message \u3000開啟vlm1.cfg 錯誤!\u3000"), message[0])
+        ticks = len(program.log_matches(r"vlm\.tick: tick"))
+        time.sleep(2.2)
+        self.assertGreaterEqual(len(program.log_matches(r"vlm\.tick: tick")) - ticks, 2, "the clock ticks")
+        program.process.send_signal(signal.SIGTERM)
+        self.assertEqual(program.process.wait(3), 0)
+
+    def test_linked_settings_file_stays_a_link(self):
+        program = self.program()
+        elsewhere = os.path.join(program.root, "synced")
+        os.makedirs(elsewhere)
+        target = os.path.join(elsewhere, "vlm1.cfg")
+        with open(target, "wb") as f:
+            f.write(settings_bytes())
+        os.symlink(target, program.config_path)
+        # What a save killed half-way in an earlier run left behind.
+        stale = program.config_path + ".saving-999999999-Ab12Cd"
+        with open(os.path.join(elsewhere, os.path.basename(stale)), "wb") as f:
+            f.write(b"half")
+        self.start_and_settle(program)
+        self.assertFalse(os.path.exists(os.path.join(elsewhere, os.path.basename(stale))))
+        program.click_tray(1)
+        wait_for(program.window_visible, 3, what="the window")
+        before = os.stat(target).st_mtime_ns
+        program.click_in_window(*HOUR_ITEM_0)
+        wait_for(lambda: os.stat(target).st_mtime_ns != before, 3, what="the save")
+        self.assertTrue(os.path.islink(program.config_path))
+        with open(target, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data), 684)
+        weekday = int(time.strftime("%w", time.gmtime(program.fake_now() + 8 * 3600)))
+        self.assertEqual(struct.unpack_from("<i", data, 8 + 4 * weekday * 24)[0], 1)
+
+    def test_clock_set_back_ends_the_reminder(self):
+        day = dt.date(2025, 3, 13)  # a Thursday
+        weekday = (day.weekday() + 1) % 7
+        program = self.program(settings=settings_bytes(ticked=[(weekday, 14)]), short_sounds=True)
+        self.recorder = Recorder()
+        ref = lambda h, m, s: reference_to_epoch(day.year, day.month, day.day, h, m, s)  # noqa: E731
+        program.set_reference_now(ref(14, 59, 50))
+        self.start_and_settle(program)
+        due = ref(15, 0, 0) - program.offset
+        self.assertIsNotNone(self.recorder.onset_after(due - 0.5, within=2.5), "the 15:00 bell")
+        self.assertTrue(program.window_visible())
+
+        # Back an hour: the old reminder ends and its window goes.
+        program.set_reference_now(ref(14, 0, 30), keep_phase=True)
+        wait_for(lambda: not program.window_visible(), 3, what="the window to hide after the clock went back")
+        # The hour comes round again: it arms afresh and its bell rings.
+        program.set_reference_now(ref(14, 54, 50), keep_phase=True)
+        due = ref(14, 55, 0) - program.offset
+        self.assertIsNotNone(self.recorder.onset_after(due - 0.5, within=2.5), "the 14:55 bell, again")
+        self.assertTrue(program.window_visible())
+
+    def test_frame_is_centred_on_the_work_area(self):
+        program = self.program(settings=settings_bytes())
+        program.start()
+        wait_for(program.window_visible, 10, what="the window to show")
+        main = program.main_window()
+        extents = wait_for(lambda: frame_extents(main), 3, what="the frame")
+        time.sleep(0.3)
+        left, right, top, bottom = extents
+        x, y = program.window_origin()
+        frame = (x - left, y - top, 364 + left + right, 259 + top + bottom)
+        area = [int(v) for v in re.findall(r"\d+", desktop.run("xprop", "-root", "_NET_WORKAREA"))[:4]]
+        self.assertLessEqual(abs((frame[0] + frame[2] / 2) - (area[0] + area[2] / 2)), 1, (frame, area))
+        self.assertLessEqual(abs((frame[1] + frame[3] / 2) - (area[1] + area[3] / 2)), 1, (frame, area))
+
+    def test_notification_area_going_away_while_hidden(self):
+        program = self.program(settings=settings_bytes())
+        self.start_and_settle(program)
+        trayer = self.session.processes[1]
+        trayer.terminate()
+        trayer.wait(5)
+        try:
+            # No way back from hidden: the window goes to the taskbar.
+            main = program.main_window()
+            wait_for(lambda: iconic(main) and main in client_list(), 5, what="the window to go to the taskbar")
+        finally:
+            self.session.processes[1] = subprocess.Popen(
+                ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
+                 "--height", "28", "--SetDockType", "true", "--transparent", "false"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(program.tray_icon, 5, what="the icon back in the new notification area")
+        # Normal hiding is back: shown from the icon, then hidden by its close box.
+        program.click_tray(1)
+        wait_for(lambda: program.window_visible() and not iconic(program.main_window()), 3, what="the window")
+        desktop.run("xdotool", "windowactivate", "--sync", str(program.main_window()), check=False)
+        desktop.run("xdotool", "key", "alt+F4")
+        desktop.run("xdotool", "keyup", "alt")
+        wait_for(lambda: not program.window_visible(), 3, what="the window to hide")
+
+
+if __name__ == "__main__":
+    PROGRAM_DIR = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[2:])
