@@ -73,8 +73,9 @@ int Run(QApplication& app, SingleInstance& instance)
         &app, &QGuiApplication::commitDataRequest, &Form1, [&Form1](QSessionManager&) { Form1.CommitData(); });
 
     app.installEventFilter(&Form1);
-    Form1.FormCreate();
+    // Placed before start-up can show a box, so a box is centred over where the window will be.
     CentreOnScreen(Form1);
+    Form1.FormCreate();
     Form1.show();
     CentreWhenFramed(Form1);
     qCInfo(lcWindow) << "started";
