@@ -11,9 +11,11 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
 
 RATE = 44100
 REFERENCE = dt.timezone(dt.timedelta(hours=8))
@@ -326,3 +328,43 @@ def cpu_seconds(pid):
         fields = f.read().rsplit(")", 1)[1].split()
     ticks = os.sysconf("SC_CLK_TCK")
     return (int(fields[11]) + int(fields[12])) / ticks
+
+
+class DesktopCase(unittest.TestCase):
+    """Cases run on one desktop session, each with programs of its own that are stopped and removed afterwards."""
+
+    program_dir = None
+    session = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session()
+        cls.session.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def setUp(self):
+        self.programs = []
+        self.recorder = None
+
+    def tearDown(self):
+        for program in self.programs:
+            if os.environ.get("VLM_E2E_KEEP"):
+                program.stop()
+                print("kept", program.root, file=sys.stderr)
+            else:
+                program.cleanup()
+        if self.recorder:
+            self.recorder.stop()
+
+    def program(self, **kwargs):
+        program = Program(self.program_dir, **kwargs)
+        self.programs.append(program)
+        return program
+
+    def start_and_settle(self, program):
+        program.start()
+        wait_for(program.window_visible, 10, what="the window to show")
+        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")

@@ -13,9 +13,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import desktop  # noqa: E402
-from desktop import Program, Recorder, Session, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
+from desktop import Recorder, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
 
-PROGRAM_DIR = None
 SCREENSHOT = None
 
 # Positions of controls inside the window's client area.
@@ -24,42 +23,7 @@ AUTOSTART_BOX = (184 + 7, 170 + 8)
 HOUR_ITEM_0 = (16 + 2 + 9, 50 + 2 + 8)
 
 
-class EndToEnd(unittest.TestCase):
-    session = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.session = Session()
-        cls.session.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
-
-    def setUp(self):
-        self.programs = []
-        self.recorder = None
-
-    def tearDown(self):
-        for program in self.programs:
-            if os.environ.get("VLM_E2E_KEEP"):
-                program.stop()
-                print("kept", program.root, file=sys.stderr)
-            else:
-                program.cleanup()
-        if self.recorder:
-            self.recorder.stop()
-
-    def program(self, **kwargs):
-        program = Program(PROGRAM_DIR, **kwargs)
-        self.programs.append(program)
-        return program
-
-    def start_and_settle(self, program):
-        program.start()
-        wait_for(program.window_visible, 10, what="the window to show")
-        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")
-
+class EndToEnd(desktop.DesktopCase):
     def test_start_tray_close_and_exit(self):
         program = self.program(settings=settings_bytes())
         program.start()
@@ -193,6 +157,6 @@ def _frame_origin(program):
 
 
 if __name__ == "__main__":
-    PROGRAM_DIR = os.path.abspath(sys.argv[1])
+    desktop.DesktopCase.program_dir = os.path.abspath(sys.argv[1])
     SCREENSHOT = sys.argv[2] if len(sys.argv) > 2 else None
     unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:])

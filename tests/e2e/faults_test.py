@@ -18,9 +18,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import desktop  # noqa: E402
-from desktop import Program, Recorder, Session, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
+from desktop import Recorder, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
 
-PROGRAM_DIR = None
 
 RING_NOW = (197 + 62, 204 + 21)
 HOUR_ITEM_0 = (16 + 2 + 9, 50 + 2 + 8)
@@ -55,42 +54,17 @@ def iconic(window):
     return "Iconic" in desktop.run("xprop", "-id", str(window), "WM_STATE", check=False)
 
 
-class Faults(unittest.TestCase):
-    session = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.session = Session()
-        cls.session.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
-
+class Faults(desktop.DesktopCase):
     def setUp(self):
-        self.programs = []
+        super().setUp()
         self.extra = []
-        self.recorder = None
 
     def tearDown(self):
         for process in self.extra:
             if process.poll() is None:
                 process.kill()
                 process.wait()
-        for program in self.programs:
-            program.cleanup()
-        if self.recorder:
-            self.recorder.stop()
-
-    def program(self, **kwargs):
-        program = Program(PROGRAM_DIR, **kwargs)
-        self.programs.append(program)
-        return program
-
-    def start_and_settle(self, program):
-        program.start()
-        wait_for(program.window_visible, 10, what="the window to show")
-        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")
+        super().tearDown()
 
     def message_boxes(self, program):
         main = program.main_window()
@@ -280,5 +254,5 @@ class Faults(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PROGRAM_DIR = os.path.abspath(sys.argv[1])
+    desktop.DesktopCase.program_dir = os.path.abspath(sys.argv[1])
     unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[2:])
