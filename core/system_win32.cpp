@@ -1,0 +1,350 @@
+#include "core/system.h"
+
+#include <windows.h>
+// <windows.h> names ReplaceFileW so; this file defines the portable one.
+#undef ReplaceFile
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace vlm::sys {
+
+namespace {
+
+// Temporary files of a save are named "<file>.saving-<pid>-<n>", so a later start can tell them and whose they
+// were.
+constexpr std::wstring_view kTemporaryMark = L".saving-";
+
+// Seconds from 1601-01-01 (FILETIME's origin) to 1970-01-01.
+constexpr std::int64_t kFileTimeEpochSeconds = 11644473600;
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000;
+
+std::wstring Wide(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+// The path as the wide file APIs take it. A long absolute path gets the "\\?\" form, which lifts the MAX_PATH
+// limit of the plain form (a program folder may be nested deep, or named in long words).
+std::wstring ApiPath(const std::string& path)
+{
+    std::wstring wide = Wide(path);
+    for (wchar_t& c : wide)
+        if (c == L'/')
+            c = L'\\';
+    // Creating a file in a folder leaves 12 characters for an 8.3 name, so the plain form ends before MAX_PATH.
+    if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide;
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return wide;
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed)
+        return wide;
+    full.resize(length);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::wstring FolderOf(const std::wstring& path)
+{
+    const auto end = path.find_last_of(L"\\/");
+    if (end == std::wstring::npos)
+        return L".";
+    // "C:\x" lives in "C:\", not in "C:" (which is the drive's current folder).
+    if (end == 0 || path[end - 1] == L':')
+        return path.substr(0, end + 1);
+    return path.substr(0, end);
+}
+
+std::wstring NameOf(const std::wstring& path)
+{
+    const auto end = path.find_last_of(L"\\/");
+    return end == std::wstring::npos ? path : path.substr(end + 1);
+}
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name)
+{
+    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle)
+        : m_handle(handle)
+    {
+    }
+    ~Handle()
+    {
+        if (Valid())
+            ::CloseHandle(m_handle);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool Valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    HANDLE Get() const { return m_handle; }
+    // Closes now; false when closing failed (a write that could not be finished).
+    bool Close()
+    {
+        const bool ok = ::CloseHandle(m_handle) != 0;
+        m_handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+// Opens what `path` finally names, links followed, without asking for any access to its contents.
+Handle OpenForQuery(const std::wstring& path)
+{
+    return Handle(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// The file a path finally names when links are followed; a path that is no link, or a link that names nothing,
+// stays as it is.
+std::wstring LinkTarget(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return path;
+    const Handle file = OpenForQuery(path);
+    if (!file.Valid())
+        return path;
+    std::wstring target(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(file.Get(), target.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length >= MAX_PATH) {
+        target.resize(length);
+        length = ::GetFinalPathNameByHandleW(file.Get(), target.data(), length, FILE_NAME_NORMALIZED);
+    }
+    if (length == 0 || length >= target.size())
+        return path;
+    target.resize(length);
+    return target;
+}
+
+bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool ProcessGone(unsigned long pid)
+{
+    if (pid == 0)
+        return false;
+    const Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+    if (!process.Valid())
+        return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.Get(), &code) && code != STILL_ACTIVE;
+}
+
+} // namespace
+
+std::string NativePath(std::string_view relative)
+{
+    std::string path(relative);
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::size_t FolderEnd(std::string_view path)
+{
+    const auto end = path.find_last_of("\\/:");
+    if (end != std::string_view::npos && path[end] == ':')
+        return end + 1;
+    return end;
+}
+
+int LocalWeekday(std::int64_t utcSecond)
+{
+    // FILETIME counts 100 ns ticks from 1601 in 63 bits; outside that there is no calendar to ask.
+    constexpr std::int64_t kLastSecond = INT64_MAX / kFileTimeTicksPerSecond - kFileTimeEpochSeconds;
+    if (utcSecond < -kFileTimeEpochSeconds || utcSecond > kLastSecond)
+        return 0;
+    const std::int64_t ticks = (utcSecond + kFileTimeEpochSeconds) * kFileTimeTicksPerSecond;
+    FILETIME utcFile { static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32) };
+    SYSTEMTIME utc {}, local {};
+    if (!::FileTimeToSystemTime(&utcFile, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return 0;
+    // The weekday from the local date itself, whatever the conversion left in wDayOfWeek.
+    FILETIME localFile {};
+    if (!::SystemTimeToFileTime(&local, &localFile))
+        return 0;
+    const std::int64_t localTicks = static_cast<std::int64_t>(localFile.dwHighDateTime) << 32 | localFile.dwLowDateTime;
+    const std::int64_t days = localTicks / kFileTimeTicksPerSecond / 86400;
+    return static_cast<int>((days + 1) % 7); // 1601-01-01 was a Monday
+}
+
+void RefreshTimeZone()
+{
+    // The calendar calls above read the system's current zone every time: nothing is cached to refresh.
+}
+
+bool IsFile(const std::string& path)
+{
+    const Handle file = OpenForQuery(ApiPath(path));
+    BY_HANDLE_FILE_INFORMATION info {};
+    return file.Valid() && ::GetFileInformationByHandle(file.Get(), &info)
+        && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    // A folder can't be opened this way; a pipe or a device can, and a read from it may wait: only a file on a
+    // disk is read.
+    const Handle file(
+        ::CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!::GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    std::vector<unsigned char> bytes(maxBytes);
+    std::size_t got = 0;
+    while (got < maxBytes) {
+        DWORD n = 0;
+        const std::size_t want = maxBytes - got;
+        if (!::ReadFile(
+                file.Get(), bytes.data() + got, want > 0x10000000 ? 0x10000000 : static_cast<DWORD>(want), &n, nullptr))
+            return std::nullopt;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+bool LooksWritable(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(ApiPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // On a folder the read-only attribute only tells Explorer that the folder is customized; whether files may
+    // be made in it shows when one is.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return true;
+    return !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    const std::wstring target = LinkTarget(ApiPath(path));
+    const DWORD oldAttributes = ::GetFileAttributesW(target.c_str());
+    if (oldAttributes != INVALID_FILE_ATTRIBUTES
+        && (oldAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+
+    const std::wstring stem = target + std::wstring(kTemporaryMark) + std::to_wstring(::GetCurrentProcessId()) + L'-';
+    static unsigned attempt = 0;
+    std::wstring temp;
+    HANDLE created = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 100 && created == INVALID_HANDLE_VALUE; ++tries) {
+        temp = stem + std::to_wstring(++attempt);
+        created = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    Handle file(created);
+    if (!file.Valid())
+        return false;
+
+    bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
+    ok = ok && ::FlushFileBuffers(file.Get());
+    ok = file.Close() && ok;
+    // The new file takes the old one's attributes (hidden, say); its access rights come from the folder, as the
+    // old one's did.
+    if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES && oldAttributes != FILE_ATTRIBUTE_NORMAL)
+        ::SetFileAttributesW(temp.c_str(), oldAttributes & ~FILE_ATTRIBUTE_TEMPORARY);
+    // One rename: the old file stays whole until the new one takes its name, and write-through makes it durable.
+    ok = ok && ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RemoveStaleTemporaries(const std::string& path)
+{
+    const std::wstring target = LinkTarget(ApiPath(path));
+    const std::wstring folder = FolderOf(target);
+    const std::wstring prefix = NameOf(target) + std::wstring(kTemporaryMark);
+    WIN32_FIND_DATAW entry {};
+    const HANDLE search = ::FindFirstFileW(Joined(folder, prefix + L'*').c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        // "<pid>-<n>" follows the mark.
+        const std::wstring rest = name.substr(prefix.size());
+        wchar_t* end = nullptr;
+        const unsigned long pid = std::wcstoul(rest.c_str(), &end, 10);
+        if (end == rest.c_str() || *end != L'-' || !ProcessGone(pid))
+            continue;
+        ::DeleteFileW(Joined(folder, name).c_str());
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+void DeleteFileOrLink(const std::string& path)
+{
+    const std::wstring wide = ApiPath(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::DeleteFileW(wide.c_str()); // a link to a file goes, its target stays
+        return;
+    }
+    // A folder stays; a symbolic link to one is only a link.
+    WIN32_FIND_DATAW entry {};
+    const HANDLE search = ::FindFirstFileW(wide.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    ::FindClose(search);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK)
+        ::RemoveDirectoryW(wide.c_str());
+}
+
+bool ChangeDirectory(const std::string& path)
+{
+    std::wstring wide = Wide(path);
+    // "" is the root of a program at a root, "C:" that of drive C: (on its own it names the drive's current folder).
+    if (wide.empty() || wide.back() == L':')
+        wide += L'\\';
+    return ::SetCurrentDirectoryW(wide.c_str()) != 0;
+}
+
+} // namespace vlm::sys
