@@ -1,0 +1,53 @@
+#include "shell/win32/mci_sound_output.h"
+
+#include "shell/win32/text.h"
+
+namespace vlm::win32 {
+
+std::string MciSoundOutput::Play(const std::string& path)
+{
+    m_device.Reset();
+    const std::wstring element = Widen(path);
+    MCI_OPEN_PARMSW open {};
+    open.lpstrDeviceType = L"waveaudio";
+    open.lpstrElementName = element.c_str();
+    const MCIERROR error
+        = mciSendCommandW(0, MCI_OPEN, MCI_OPEN_TYPE | MCI_OPEN_ELEMENT | MCI_WAIT, reinterpret_cast<DWORD_PTR>(&open));
+    if (error != 0)
+        return ErrorText(error);
+    m_device.Reset(open.wDeviceID);
+
+    MCI_PLAY_PARMS play {};
+    play.dwCallback = reinterpret_cast<DWORD_PTR>(m_notifyWindow);
+    mciSendCommandW(m_device.Get(), MCI_PLAY, m_notifyWindow ? MCI_NOTIFY : 0, reinterpret_cast<DWORD_PTR>(&play));
+    return {};
+}
+
+bool MciSoundOutput::IsPlaying() const
+{
+    if (!m_device)
+        return false;
+    MCI_STATUS_PARMS status {};
+    status.dwItem = MCI_STATUS_MODE;
+    return mciSendCommandW(m_device.Get(), MCI_STATUS, MCI_STATUS_ITEM | MCI_WAIT, reinterpret_cast<DWORD_PTR>(&status))
+        == 0
+        && status.dwReturn == MCI_MODE_PLAY;
+}
+
+void MciSoundOutput::Stop()
+{
+    if (!m_device)
+        return;
+    mciSendCommandW(m_device.Get(), MCI_STOP, MCI_WAIT, 0);
+    m_device.Reset();
+}
+
+std::string MciSoundOutput::ErrorText(MCIERROR error)
+{
+    wchar_t text[MAXERRORLENGTH] {};
+    if (!mciGetErrorStringW(error, text, MAXERRORLENGTH) || text[0] == L'\0')
+        return "Unknown error code";
+    return Narrow(text);
+}
+
+} // namespace vlm::win32
