@@ -197,12 +197,16 @@ void TForm1::BuildControls()
     for (const char* day : form::kDayItems)
         SendMessageW(comboBox, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(day).c_str()));
     SendMessageW(comboBox, CB_SETCURSEL, 0, 0);
-    RECT closed {};
-    GetWindowRect(comboBox, &closed);
-    const int selectionHeight = static_cast<int>(SendMessageW(comboBox, CB_GETITEMHEIGHT, WPARAM(-1), 0));
-    const int wanted = Scaled(form::kComboBox2.Height) - (closed.bottom - closed.top - selectionHeight);
-    if (wanted > 0)
-        SendMessageW(comboBox, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
+    // How the closed box's height follows its edit part's differs between systems, so it is measured.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RECT closed {};
+        GetWindowRect(comboBox, &closed);
+        const int difference = Scaled(form::kComboBox2.Height) - (closed.bottom - closed.top);
+        if (difference == 0)
+            break;
+        const auto selectionHeight = static_cast<int>(SendMessageW(comboBox, CB_GETITEMHEIGHT, WPARAM(-1), 0));
+        SendMessageW(comboBox, CB_SETITEMHEIGHT, WPARAM(-1), selectionHeight + difference);
+    }
 
     // Two columns of twelve hours, filled top to bottom; each item keeps its check mark as its data.
     HWND list = AddControl(L"LISTBOX", "",

@@ -2,12 +2,33 @@
 
 #include "shell/win32/text.h"
 
+#include <algorithm>
+
 namespace vlm::win32 {
+
+namespace {
+
+// The name to open a file by. Wine's media layer finds no file whose path has characters outside ASCII (every
+// prelude's title is Chinese), so such a path is given by its short form, which names the same file in ASCII.
+std::wstring OpenableName(const std::string& path)
+{
+    std::wstring wide = Widen(path);
+    if (std::all_of(wide.begin(), wide.end(), [](wchar_t c) { return c < 0x80; }))
+        return wide;
+    std::wstring shortName(wide.size() + MAX_PATH, L'\0');
+    const DWORD length = GetShortPathNameW(wide.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
+    if (length == 0 || length >= shortName.size())
+        return wide;
+    shortName.resize(length);
+    return shortName;
+}
+
+} // namespace
 
 std::string MciSoundOutput::Play(const std::string& path)
 {
     m_device.Reset();
-    const std::wstring element = Widen(path);
+    const std::wstring element = OpenableName(path);
     MCI_OPEN_PARMSW open {};
     open.lpstrDeviceType = L"waveaudio";
     open.lpstrElementName = element.c_str();
