@@ -15,9 +15,12 @@
 # $WINEPREFIX, which the test command's services set up (a private prefix otherwise).
 
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+if(NOT VLM_MINGW_ARCH)
+    set(VLM_MINGW_ARCH i686) # cmake/mingw-x86_64.cmake sets x86_64
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${VLM_MINGW_ARCH})
 
-set(_vlm_mingw i686-w64-mingw32)
+set(_vlm_mingw ${VLM_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_C_COMPILER ${_vlm_mingw}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_vlm_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_vlm_mingw}-windres)

@@ -52,6 +52,8 @@ INSTANTIATE_TEST_SUITE_P(Zones, ReferenceClockZones,
         ClockCase { "LeapDay", "UTC0", test::UtcSecond(2016, 2, 28, 16, 0, 5), "2016-02-29 00:00:05", 0, 0 }),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32
+// (On Windows the calendar is asked for the system's zone at every call, and a process can't switch its zone.)
 TEST(ReferenceClock, FollowsAZoneChangeWhileRunning)
 {
     test::FakeTimeSource source;
@@ -69,6 +71,7 @@ TEST(ReferenceClock, FollowsAZoneChangeWhileRunning)
         EXPECT_EQ(clock.Text(), "2015-02-16 09:30:00");
     }
 }
+#endif
 
 } // namespace
 } // namespace vlm

@@ -6,7 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 namespace vlm {
 namespace {
@@ -42,11 +46,21 @@ protected:
 
 TEST(LegacyFiles, TheFourteenPathsInTableOrder)
 {
+#ifdef _WIN32
+    const std::vector<std::string> expected { "D:\\Program Files\\VLM\\tirvo0.wav",
+        "D:\\Program Files\\VLM\\tirvo1.wav", "D:\\Program Files\\VLM\\tirvo2.wav",
+        "D:\\Program Files\\VLM\\tirvo3.wav", "D:\\Program Files\\VLM\\sarevin.txt",
+        "D:\\Program Files\\VLM\\sarevinU.txt", "D:\\Program Files\\VLM\\vlm.cfg", "C:\\Program Files\\VLM\\tirvo0.wav",
+        "C:\\Program Files\\VLM\\tirvo1.wav", "C:\\Program Files\\VLM\\tirvo2.wav",
+        "C:\\Program Files\\VLM\\tirvo3.wav", "C:\\Program Files\\VLM\\sarevin.txt",
+        "C:\\Program Files\\VLM\\sarevinU.txt", "C:\\Program Files\\VLM\\vlm.cfg" };
+#else
     const std::vector<std::string> expected { "/opt/VLM/tirvo0.wav", "/opt/VLM/tirvo1.wav", "/opt/VLM/tirvo2.wav",
         "/opt/VLM/tirvo3.wav", "/opt/VLM/sarevin.txt", "/opt/VLM/sarevinU.txt", "/opt/VLM/vlm.cfg",
         "/usr/local/VLM/tirvo0.wav", "/usr/local/VLM/tirvo1.wav", "/usr/local/VLM/tirvo2.wav",
         "/usr/local/VLM/tirvo3.wav", "/usr/local/VLM/sarevin.txt", "/usr/local/VLM/sarevinU.txt",
         "/usr/local/VLM/vlm.cfg" };
+#endif
     EXPECT_EQ(LegacyFiles(), expected);
 }
 
@@ -80,6 +94,26 @@ INSTANTIATE_TEST_SUITE_P(Files, LegacyCleanupPresent,
         std::vector<int> { 0, 6, 12, 10 }, std::vector<int> { 7, 8, 9, 10, 11, 12, 13 }, std::vector<int> {}),
     [](const auto& info) { return std::string(kPresentNames[info.index]); });
 
+#ifdef _WIN32
+// A file that can't be deleted (open in another program) stays without a word, and so does a folder.
+TEST_F(LegacyCleanup, FilesInUseAndFoldersStay)
+{
+    const fs::path folder = Folders()[1];
+    Write(folder / "tirvo0.wav", "in use");
+    Write(folder / "tirvo1.wav", "free");
+    Write(folder / "sarevin.txt" / "inside.txt", "inside");
+    const HANDLE open = ::CreateFileW((folder / "tirvo0.wav").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+
+    DeleteLegacyFiles(Folders());
+    ::CloseHandle(open);
+
+    EXPECT_EQ(Read(folder / "tirvo0.wav"), "in use");
+    EXPECT_FALSE(Present(folder / "tirvo1.wav"));
+    EXPECT_EQ(Read(folder / "sarevin.txt" / "inside.txt"), "inside");
+}
+#else
 TEST_F(LegacyCleanup, LinksGoButNotTheirTargetsFoldersAndPipesStay)
 {
     const fs::path folder = Folders()[0];
@@ -103,6 +137,7 @@ TEST_F(LegacyCleanup, LinksGoButNotTheirTargetsFoldersAndPipesStay)
     EXPECT_EQ(Read(folder / "sarevin.txt" / "inside.txt"), "inside");
     EXPECT_TRUE(Present(folder / "vlm.cfg"));
 }
+#endif
 
 TEST_F(LegacyCleanup, MissingOrUnusableFoldersBreakNothing)
 {

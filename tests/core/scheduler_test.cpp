@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sys/stat.h>
 #include <vector>
 
 namespace vlm {
@@ -29,10 +28,7 @@ public:
 
     void ShowMainWindow(bool show) override { Record(show ? "show" : "hide"); }
     void SelectToday() override { Record("today"); }
-    void PlayCue(int i) override
-    {
-        Record("play " + std::to_string(i) + " " + scheduler->CueTable()[i].Path);
-    }
+    void PlayCue(int i) override { Record("play " + std::to_string(i) + " " + scheduler->CueTable()[i].Path); }
     void StopSound() override { Record("stop"); }
     void ShowSettingsMessage(SettingsMessage message) override { Record(MessageText(message)); }
 
@@ -58,7 +54,7 @@ class SchedulerTest : public testing::Test {
 public:
     SchedulerTest()
         : m_store(m_dir.File(kSettingsFileName))
-        , m_sounds("/vlm")
+        , m_sounds(test::HostPath("/vlm"))
         , m_scheduler(m_host, m_store, m_sounds)
     {
         m_host.scheduler = &m_scheduler;
@@ -70,12 +66,9 @@ public:
         for (std::int64_t s = from; s <= to; ++s)
             Tick(s);
     }
-    void Tick(std::int64_t utcSecond)
-    {
-        m_scheduler.SchedulerTick(utcSecond);
-    }
+    void Tick(std::int64_t utcSecond) { m_scheduler.SchedulerTick(utcSecond); }
     Settings& Values() { return m_store.Values(); }
-    std::string Prelude(int rotation) const { return "/vlm/" + std::string(MusicList[rotation % 28]); }
+    std::string Prelude(int rotation) const { return test::HostPath("/vlm/" + std::string(MusicList[rotation % 28])); }
 
     test::ScopedTimeZone m_zone { "CST-8" };
     test::TempDir m_dir;
@@ -86,8 +79,14 @@ public:
 };
 
 // 2015-02-12 is a Thursday (day 4).
-std::int64_t Thu(int h, int m, int s) { return test::ReferenceSecond(2015, 2, 12, h, m, s); }
-std::int64_t Fri(int h, int m, int s) { return test::ReferenceSecond(2015, 2, 13, h, m, s); }
+std::int64_t Thu(int h, int m, int s)
+{
+    return test::ReferenceSecond(2015, 2, 12, h, m, s);
+}
+std::int64_t Fri(int h, int m, int s)
+{
+    return test::ReferenceSecond(2015, 2, 13, h, m, s);
+}
 
 TEST_F(SchedulerTest, ScheduledReminderFromArmingToEnd)
 {
@@ -105,16 +104,22 @@ TEST_F(SchedulerTest, ScheduledReminderFromArmingToEnd)
     TickThrough(Thu(14, 5, 0), Thu(15, 30, 0));
     using E = RecordingHost::Event;
     const std::vector<E> expected {
-        { "show", "2015-02-12 14:53:00" }, { "today", "2015-02-12 14:53:00" },
+        { "show", "2015-02-12 14:53:00" },
+        { "today", "2015-02-12 14:53:00" },
         { "play 0 " + Prelude(3), "2015-02-12 14:53:00" },
-        { "show", "2015-02-12 14:55:00" }, { "today", "2015-02-12 14:55:00" },
-        { "play 1 /vlm/bell1.wav", "2015-02-12 14:55:00" },
-        { "show", "2015-02-12 15:00:00" }, { "today", "2015-02-12 15:00:00" },
-        { "play 2 /vlm/bell1.wav", "2015-02-12 15:00:00" },
-        { "show", "2015-02-12 15:05:00" }, { "today", "2015-02-12 15:05:00" },
-        { "play 3 /vlm/bell1.wav", "2015-02-12 15:05:00" },
-        { "show", "2015-02-12 15:10:00" }, { "today", "2015-02-12 15:10:00" },
-        { "play 4 /vlm/bell1.wav", "2015-02-12 15:10:00" }, { "hide", "2015-02-12 15:10:00" },
+        { "show", "2015-02-12 14:55:00" },
+        { "today", "2015-02-12 14:55:00" },
+        { "play 1 " + test::HostPath("/vlm/bell1.wav"), "2015-02-12 14:55:00" },
+        { "show", "2015-02-12 15:00:00" },
+        { "today", "2015-02-12 15:00:00" },
+        { "play 2 " + test::HostPath("/vlm/bell1.wav"), "2015-02-12 15:00:00" },
+        { "show", "2015-02-12 15:05:00" },
+        { "today", "2015-02-12 15:05:00" },
+        { "play 3 " + test::HostPath("/vlm/bell1.wav"), "2015-02-12 15:05:00" },
+        { "show", "2015-02-12 15:10:00" },
+        { "today", "2015-02-12 15:10:00" },
+        { "play 4 " + test::HostPath("/vlm/bell1.wav"), "2015-02-12 15:10:00" },
+        { "hide", "2015-02-12 15:10:00" },
     };
     EXPECT_EQ(m_host.events, expected);
     EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Idle);
@@ -189,8 +194,9 @@ TEST_F(SchedulerTest, LateHourRingsPastMidnight)
     std::vector<std::string> times;
     for (const auto& e : m_host.Plays())
         times.push_back(e.time);
-    EXPECT_EQ(times, (std::vector<std::string> { "2015-02-12 23:53:00", "2015-02-12 23:55:00", "2015-02-13 00:00:00",
-                         "2015-02-13 00:05:00", "2015-02-13 00:10:00" }));
+    EXPECT_EQ(times,
+        (std::vector<std::string> { "2015-02-12 23:53:00", "2015-02-12 23:55:00", "2015-02-13 00:00:00",
+            "2015-02-13 00:05:00", "2015-02-13 00:10:00" }));
 }
 
 TEST_F(SchedulerTest, OnlyAFlagOfExactlyOneArms)
@@ -224,7 +230,7 @@ TEST_F(SchedulerTest, ArmedReminderKeepsItsPathsAndHours)
     TickThrough(Thu(14, 53, 0), Thu(15, 11, 0));
     const auto plays = m_host.Plays();
     ASSERT_EQ(plays.size(), 5u);
-    EXPECT_EQ(plays[4].what, "play 4 /vlm/bell1.wav");
+    EXPECT_EQ(plays[4].what, "play 4 " + test::HostPath("/vlm/bell1.wav"));
 }
 
 TEST_F(SchedulerTest, ImmediateReminderWrapsPastMidnight)
@@ -242,10 +248,14 @@ TEST_F(SchedulerTest, ImmediateReminderWrapsPastMidnight)
     TickThrough(Thu(23, 59, 0), Fri(0, 20, 0));
     using E = RecordingHost::Event;
     const std::vector<E> expected {
-        { "play 0 /vlm/bell3.wav", "2015-02-12 23:59:02" }, { "show", "2015-02-12 23:59:02" },
-        { "play 1 /vlm/bell3.wav", "2015-02-13 00:04:02" }, { "show", "2015-02-13 00:04:02" },
-        { "play 2 /vlm/bell3.wav", "2015-02-13 00:09:02" }, { "show", "2015-02-13 00:09:02" },
-        { "play 3 /vlm/bell3.wav", "2015-02-13 00:14:02" }, { "hide", "2015-02-13 00:14:02" },
+        { "play 0 " + test::HostPath("/vlm/bell3.wav"), "2015-02-12 23:59:02" },
+        { "show", "2015-02-12 23:59:02" },
+        { "play 1 " + test::HostPath("/vlm/bell3.wav"), "2015-02-13 00:04:02" },
+        { "show", "2015-02-13 00:04:02" },
+        { "play 2 " + test::HostPath("/vlm/bell3.wav"), "2015-02-13 00:09:02" },
+        { "show", "2015-02-13 00:09:02" },
+        { "play 3 " + test::HostPath("/vlm/bell3.wav"), "2015-02-13 00:14:02" },
+        { "hide", "2015-02-13 00:14:02" },
     };
     EXPECT_EQ(m_host.events, expected);
     EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Idle);
@@ -287,7 +297,7 @@ TEST_F(SchedulerTest, FailedSaveIsReportedAndTheCueStillPlays)
     TickThrough(Thu(10, 0, 1), Thu(10, 0, 2));
     ASSERT_EQ(m_host.events.size(), 3u);
     EXPECT_EQ(m_host.events[0].what, " 更改設定存檔錯誤 ");
-    EXPECT_EQ(m_host.events[1].what, "play 0 /vlm/bell1.wav");
+    EXPECT_EQ(m_host.events[1].what, "play 0 " + test::HostPath("/vlm/bell1.wav"));
 }
 
 TEST_F(SchedulerTest, LateTickCatchesUpEverySecond)
@@ -363,8 +373,9 @@ TEST_F(SchedulerTest, ClockSetBackAnHourEndsTheReminderAndRearms)
     std::vector<std::string> times;
     for (const auto& e : m_host.Plays())
         times.push_back(e.time.substr(11) + " " + e.what.substr(0, 6));
-    EXPECT_EQ(times, (std::vector<std::string> { "14:53:00 play 0", "14:55:00 play 1", "15:00:00 play 2",
-                         "15:05:00 play 3", "15:10:00 play 4" }));
+    EXPECT_EQ(times,
+        (std::vector<std::string> {
+            "14:53:00 play 0", "14:55:00 play 1", "15:00:00 play 2", "15:05:00 play 3", "15:10:00 play 4" }));
     EXPECT_EQ(m_scheduler.Mode(), ReminderMode::Idle);
 }
 
@@ -393,14 +404,13 @@ TEST_P(SchedulerWeek, EveryCueOnceAtItsSecond)
         const std::int64_t offsets[5] { 53 * 60, 55 * 60, 3600, 3900, 4200 };
         for (int i = 0; i < 5; ++i)
             expected.push_back(FormatReferenceTime(base + offsets[i]) + " play " + std::to_string(i) + " "
-                + (i == 0 ? Prelude(rotation) : std::string("/vlm/bell1.wav")));
+                + (i == 0 ? Prelude(rotation) : test::HostPath("/vlm/bell1.wav")));
         ++rotation;
     }
 
     std::mt19937 random(20150212);
     std::uniform_real_distribution<double> gap(1.0, 1.3);
-    for (double t = static_cast<double>(begin); t < static_cast<double>(end);
-         t += irregularTicks ? gap(random) : 1.0)
+    for (double t = static_cast<double>(begin); t < static_cast<double>(end); t += irregularTicks ? gap(random) : 1.0)
         Tick(static_cast<std::int64_t>(t));
 
     std::vector<std::string> played;

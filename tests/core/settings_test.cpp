@@ -6,30 +6,34 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <thread>
+#include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
+#endif
 
 namespace vlm {
 namespace {
 
 std::vector<unsigned char> ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(test::FsPath(path), std::ios::binary);
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(test::FsPath(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -187,7 +191,7 @@ protected:
     {
         EXPECT_EQ(ReadFile(m_path), m_before);
         std::size_t entries = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(test::FsPath(m_dir.Path())))
             ++entries;
         EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
     }
@@ -196,6 +200,98 @@ protected:
     std::vector<unsigned char> m_before;
 };
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& path)
+{
+    return test::FsPath(path).wstring();
+}
+
+TEST_F(SettingsSaveFailure, ReadOnlyAttribute)
+{
+    ASSERT_TRUE(::SetFileAttributesW(Wide(m_path).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(SaveSettings(m_path, Sample()));
+    ::SetFileAttributesW(Wide(m_path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectUntouched();
+}
+
+// Another program holds the file open without letting it be replaced: the rename fails, nothing is lost.
+TEST_F(SettingsSaveFailure, FileInUse)
+{
+    const HANDLE open = ::CreateFileW(
+        Wide(m_path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    const bool saved = SaveSettings(m_path, Sample());
+    ::CloseHandle(open);
+    EXPECT_FALSE(saved);
+    ExpectUntouched();
+}
+
+TEST(SettingsFile, SaveKeepsTheFilesAttributes)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Settings {}));
+    ASSERT_TRUE(::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    EXPECT_EQ(::GetFileAttributesW(Wide(path).c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+        static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(ReadFile(path).size(), kSettingsFileSize);
+}
+
+// The program folder may be named in any script and nested deep: paths go to the system whole, in UTF-16.
+struct FolderCase {
+    const char* name;
+    std::string folder;
+};
+
+class SettingsInFolder : public testing::TestWithParam<FolderCase> { };
+
+TEST_P(SettingsInFolder, SavesLoadsAndTidiesThere)
+{
+    test::TempDir dir;
+    // Made through the "\\?\" form, which a folder deeper than MAX_PATH needs.
+    std::wstring folder = L"\\\\?\\" + Wide(dir.Path());
+    for (const auto& part : test::FsPath(GetParam().folder)) {
+        folder += L"\\" + part.wstring();
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    const std::string programDir = dir.Path() + "\\" + sys::NativePath(GetParam().folder);
+    ASSERT_TRUE(sys::LooksWritable(programDir));
+    const std::string path = programDir + "\\" + kSettingsFileName;
+    ASSERT_TRUE(SaveSettings(path, Settings {}));
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    Settings loaded;
+    ASSERT_TRUE(LoadSettings(path, loaded));
+    EXPECT_EQ(loaded.Schedule, Sample().Schedule);
+    EXPECT_TRUE(sys::IsFile(path));
+    EXPECT_FALSE(sys::IsFile(programDir));
+
+    const HANDLE stale = ::CreateFileW((folder + L"\\vlm1.cfg.saving-999999999-1").c_str(), GENERIC_WRITE, 0, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
+    ::CloseHandle(stale);
+    sys::RemoveStaleTemporaries(path);
+    WIN32_FIND_DATAW entry {};
+    std::vector<std::wstring> names;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (entry.cFileName[0] != L'.')
+            names.push_back(entry.cFileName);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    EXPECT_EQ(names, std::vector<std::wstring> { L"vlm1.cfg" });
+    EXPECT_TRUE(sys::ChangeDirectory(programDir) || folder.size() >= MAX_PATH);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, SettingsInFolder,
+    testing::Values(FolderCase { "Chinese", "我的程式/鐘聲" },
+        // Deeper than 128 characters, and deeper than MAX_PATH (260).
+        FolderCase { "Deep", std::string(60, 'a') + "/" + std::string(60, 'b') + "/" + std::string(30, 'c') },
+        FolderCase { "DeeperThanMaxPath",
+            std::string(100, 'a') + "/" + std::string(100, 'b') + "/" + std::string(60, 'c') + "/程式" }),
+    [](const auto& info) { return std::string(info.param.name); });
+#else
 TEST_F(SettingsSaveFailure, ReadOnlyFile)
 {
     ::chmod(m_path.c_str(), 0444);
@@ -242,6 +338,8 @@ TEST(SettingsFile, SaveKeepsTheFilesPermissions)
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+#endif
+
 TEST(SettingsFile, SaveIntoMissingFolderFails)
 {
     test::TempDir dir;
@@ -257,37 +355,46 @@ TEST_P(SettingsNotAFile, LoadsNothingAtOnce)
     test::TempDir dir;
     const std::string path = dir.File(kSettingsFileName);
     const std::string kind = GetParam();
-    if (kind == "fifo")
+    if (kind == "folder")
+        std::filesystem::create_directory(test::FsPath(path));
+#ifndef _WIN32
+    else if (kind == "fifo")
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    else if (kind == "folder")
-        std::filesystem::create_directory(path);
     else if (kind == "device")
         std::filesystem::create_symlink("/dev/zero", path);
     else if (kind == "link to a fifo") {
         ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
         std::filesystem::create_symlink("pipe", path);
     }
+#endif
 
     Settings s;
     s.RotationCounter = 9;
     auto load = std::async(std::launch::async, [&] { return LoadSettings(path, s); });
     if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+#ifndef _WIN32
         // Release the reader so the test can end, then fail.
         const int writer = ::open(kind == "link to a fifo" ? dir.File("pipe").c_str() : path.c_str(), O_WRONLY);
         ::close(writer);
+#endif
         FAIL() << "loading waited on a " << kind;
     }
     EXPECT_FALSE(load.get());
     EXPECT_EQ(s.RotationCounter, 9) << "nothing applied";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, SettingsNotAFile, testing::Values("fifo", "folder", "device", "link to a fifo"), [](const auto& info) {
-        std::string name = info.param;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+#ifdef _WIN32
+#define VLM_NOT_A_FILE_KINDS "folder"
+#else
+#define VLM_NOT_A_FILE_KINDS "fifo", "folder", "device", "link to a fifo"
+#endif
+INSTANTIATE_TEST_SUITE_P(Kinds, SettingsNotAFile, testing::Values(VLM_NOT_A_FILE_KINDS), [](const auto& info) {
+    std::string name = info.param;
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
+});
 
+#ifndef _WIN32
 // A settings file that is a symbolic link (kept in a synced folder, say): saving updates what it points to, and
 // the link stays a link.
 class SettingsLink : public testing::TestWithParam<bool> { };
@@ -322,15 +429,48 @@ TEST_P(SettingsLink, SaveReplacesTheTargetAndKeepsTheLink)
 INSTANTIATE_TEST_SUITE_P(Links, SettingsLink, testing::Values(false, true),
     [](const auto& info) { return info.param ? "Relative" : "Absolute"; });
 
+#endif
+
 std::vector<std::string> FolderEntries(const std::string& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(test::FsPath(folder)))
+        names.push_back(test::Utf8(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }
 
+#ifdef _WIN32
+// The leftovers of a save whose process has ended go at the next start; those of a process still running stay.
+TEST(SettingsTemporaries, LeftoversOfEndedProcessesGo)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child {};
+    std::wstring command = L"cmd.exe /c exit 0";
+    ASSERT_TRUE(::CreateProcessW(
+        nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child));
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+
+    const std::string ended = path + ".saving-" + std::to_string(child.dwProcessId) + "-1";
+    const std::string live = path + ".saving-" + std::to_string(::GetCurrentProcessId()) + "-1";
+    WriteFile(ended, { 1 });
+    WriteFile(live, { 1 });
+    WriteFile(path + ".saving-notapid", { 1 });
+    WriteFile(dir.File("other.cfg.saving-1-1"), { 1 });
+
+    sys::RemoveStaleTemporaries(path);
+    EXPECT_EQ(FolderEntries(dir.Path()),
+        (std::vector<std::string> {
+            "other.cfg.saving-1-1", "vlm1.cfg", live.substr(live.rfind('\\') + 1), "vlm1.cfg.saving-notapid" }));
+}
+#else
 // kill -9 in the middle of saves: the file is always whole, and the copies the killed saves left behind are removed
 // at the next start, while those of a save still running elsewhere are not.
 TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNextStart)
@@ -364,6 +504,7 @@ TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNext
     ASSERT_TRUE(LoadSettings(path, loaded));
     EXPECT_EQ(loaded.Schedule, Sample().Schedule);
 }
+#endif
 
 } // namespace
 } // namespace vlm

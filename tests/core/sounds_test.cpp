@@ -1,5 +1,6 @@
 #include "core/sounds.h"
 
+#include "test_support.h"
 #include "utf16.h"
 
 #include <gtest/gtest.h>
@@ -32,29 +33,44 @@ TEST(SoundCatalogue, TitlesAreDistinctSortedAndFitTheirSlots)
 
 TEST(SoundCatalogue, PathsAreBuiltFromTheProgramFolder)
 {
-    const SoundCatalogue sounds(ProgramDirOf("/opt/tools/VLM"));
-    EXPECT_EQ(sounds.ProgramDir(), "/opt/tools");
-    EXPECT_EQ(sounds.MusicPaths()[0], "/opt/tools/" + std::string(MusicList[0]));
-    EXPECT_EQ(sounds.PreludePath(27), "/opt/tools/" + std::string(MusicList[27]));
+    using test::HostPath;
+    const SoundCatalogue sounds(ProgramDirOf(HostPath("/opt/tools/VLM")));
+    EXPECT_EQ(sounds.ProgramDir(), HostPath("/opt/tools"));
+    EXPECT_EQ(sounds.MusicPaths()[0], HostPath("/opt/tools/" + std::string(MusicList[0])));
+    EXPECT_EQ(sounds.PreludePath(27), HostPath("/opt/tools/" + std::string(MusicList[27])));
     EXPECT_EQ(sounds.PreludePath(28), sounds.MusicPaths()[0]);
-    EXPECT_EQ(sounds.BellPath(0, 3), "/opt/tools/bell1.wav");
-    EXPECT_EQ(sounds.BellPath(1, 0), "/opt/tools/bell3.wav");
+    EXPECT_EQ(sounds.BellPath(0, 3), HostPath("/opt/tools/bell1.wav"));
+    EXPECT_EQ(sounds.BellPath(1, 0), HostPath("/opt/tools/bell3.wav"));
 }
 
 TEST(SoundCatalogue, LongPathsStayWhole)
 {
+    using test::HostPath;
     const std::string deep = "/home/user/" + std::string(300, 'x') + "/我的程式";
-    const SoundCatalogue sounds(ProgramDirOf(deep + "/VLM"));
-    EXPECT_EQ(sounds.BellPath(1, 2), deep + "/bell3.wav");
-    EXPECT_EQ(sounds.PreludePath(5), deep + "/" + std::string(MusicList[5]));
+    const SoundCatalogue sounds(ProgramDirOf(HostPath(deep + "/VLM")));
+    EXPECT_EQ(sounds.BellPath(1, 2), HostPath(deep + "/bell3.wav"));
+    EXPECT_EQ(sounds.PreludePath(5), HostPath(deep + "/" + std::string(MusicList[5])));
 }
 
 TEST(SoundCatalogue, ProgramInTheRootFolder)
 {
-    const SoundCatalogue sounds(ProgramDirOf("/VLM"));
-    EXPECT_EQ(sounds.ProgramDir(), "");
-    EXPECT_EQ(sounds.BellPath(0, 0), "/bell1.wav");
+    const SoundCatalogue sounds(ProgramDirOf(test::HostPath("/VLM")));
+    EXPECT_EQ(sounds.ProgramDir(), test::HostPath(""));
+    EXPECT_EQ(sounds.BellPath(0, 0), test::HostPath("/bell1.wav"));
 }
+
+#ifdef _WIN32
+// Windows paths may use either separator, and a path may name a drive and a file with no folder between.
+TEST(SoundCatalogue, WindowsFolderEnds)
+{
+    EXPECT_EQ(ProgramDirOf("D:\\Apps\\VLM\\VLM.exe"), "D:\\Apps\\VLM");
+    EXPECT_EQ(ProgramDirOf("D:/Apps/VLM.exe"), "D:/Apps");
+    EXPECT_EQ(ProgramDirOf("D:\\Apps/VLM\\VLM.exe"), "D:\\Apps/VLM");
+    EXPECT_EQ(ProgramDirOf("D:VLM.exe"), "D:");
+    EXPECT_EQ(ProgramDirOf("VLM.exe"), ".");
+    EXPECT_EQ(SoundCatalogue(ProgramDirOf("D:\\VLM.exe")).BellPath(0, 0), "D:\\bell1.wav");
+}
+#endif
 
 } // namespace
 } // namespace vlm
