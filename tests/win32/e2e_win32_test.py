@@ -1,0 +1,366 @@
+#!/usr/bin/env python3
+"""The Windows program as a user runs it under Wine: a real X server, window manager, notification area (Wine docks
+its icons there) and sound server (Wine plays through PulseAudio).
+
+Usage: e2e_win32_test.py PROGRAM_DIR [SCREENSHOT_PNG]
+
+Needs DISPLAY, PULSE_SERVER, VLM_TEST_SINK and WINEPREFIX, as scripts/test.sh provides. The program runs on the real
+clock: Wine's clock can't be shifted (libfaketime reaches neither its processes nor wineserver), so the scheduled
+reminder is covered by the shell's own tests with an injected clock.
+"""
+
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+import desktop  # noqa: E402
+from desktop import Recorder, run, settings_bytes, wait_for  # noqa: E402
+
+WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run.sh")
+TITLE = "Vellimor - 20150212 (Unicode)"
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+SYSTEM_LINK = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+LEGACY_NAMES = ["tirvo0.wav", "tirvo1.wav", "tirvo2.wav", "tirvo3.wav", "sarevin.txt", "sarevinU.txt", "vlm.cfg"]
+SCREENSHOT = None
+
+# Positions of controls inside the window's client area.
+RING_NOW = (197 + 62, 204 + 21)
+AUTOSTART_BOX = (184 + 6, 170 + 8)
+HOUR_ITEM_0_BOX = (16 + 2 + 8, 50 + 2 + 8)
+
+
+def prefix():
+    return os.environ.get("WINEPREFIX") or os.path.expanduser("~/.cache/vlm/wine-prefix")
+
+
+def wine(*args, check=True, timeout=60):
+    """Runs one of Wine's own programs (reg, wineboot) in the prefix, with the loader this machine can run."""
+    runs_32bit = subprocess.run([WINE_RUN, "--runs-32bit"], capture_output=True).returncode == 0
+    loader = "/usr/lib/wine/wine" if runs_32bit else "/usr/lib/wine/wine64"
+    env = dict(os.environ, WINEPREFIX=prefix(), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    return subprocess.run([loader, *args], check=check, timeout=timeout, capture_output=True, env=env)
+
+
+def windows_path(unix_path):
+    """The path as Windows programs under Wine name it: the prefix's drive_c is C:, everything else is on Z:."""
+    drive_c = os.path.join(prefix(), "drive_c")
+    if unix_path.startswith(drive_c + os.sep):
+        return "C:" + unix_path[len(drive_c):].replace("/", "\\")
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+def reg_query(key, value):
+    """The value's line as `reg query` prints it, or None when there is none."""
+    result = wine("reg", "query", key, "/v", value, check=False)
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        fields = line.strip().split(None, 2)
+        if len(fields) == 3 and fields[0] == value:
+            return fields[1], fields[2]
+    return None
+
+
+def prepare_prefix():
+    """Boots the shared prefix once and gives its fonts the CJK fallback a Chinese Windows has through font linking
+    (Wine brings no font with these glyphs of its own)."""
+    if not os.path.exists(os.path.join(prefix(), "system.reg")):
+        subprocess.run([WINE_RUN, "--boot"], check=True, timeout=180, capture_output=True)
+    for face in ("Arial", "Verdana", "Tahoma"):
+        wine("reg", "add", SYSTEM_LINK, "/v", face, "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei",
+             "/f")
+
+
+class WineProgram:
+    """VLM.exe in a folder of its own on the prefix's C: drive, with its sounds and diagnostics on."""
+
+    counter = 0
+
+    def __init__(self, build_program_dir, settings=None):
+        WineProgram.counter += 1
+        self.dir = os.path.join(prefix(), "drive_c", f"VLM-e2e-{os.getpid()}-{WineProgram.counter}")
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        for name in os.listdir(build_program_dir):
+            source = os.path.join(build_program_dir, name)
+            if name == "VLM.exe":
+                shutil.copy2(source, self.dir)
+            elif name != "vlm1.cfg":
+                os.symlink(source, os.path.join(self.dir, name))
+        self.log_path = os.path.join(self.dir, "vlm.log")
+        self.process = None
+        if settings is not None:
+            with open(self.config_path, "wb") as f:
+                f.write(settings)
+
+    @property
+    def config_path(self):
+        return os.path.join(self.dir, "vlm1.cfg")
+
+    @property
+    def program_dir(self):
+        return windows_path(self.dir)
+
+    def environment(self):
+        env = dict(os.environ)
+        env.update({"TZ": "CST-8", "VLM_LOG": windows_path(self.log_path)})
+        return env
+
+    def start(self):
+        self.started = time.time()
+        self.process = subprocess.Popen([WINE_RUN, os.path.join(self.dir, "VLM.exe")], env=self.environment(),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self.process
+
+    def start_second(self):
+        return subprocess.run([WINE_RUN, os.path.join(self.dir, "VLM.exe")], env=self.environment(), timeout=30,
+                              capture_output=True)
+
+    def log_lines(self):
+        try:
+            with open(self.log_path, encoding="utf-8", errors="replace") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def log_matches(self, pattern):
+        regex = re.compile(pattern)
+        return [line for line in self.log_lines() if regex.search(line)]
+
+    def tick_lateness_ms(self):
+        return [int(m.group(1)) for m in map(re.compile(r"vlm\.tick: tick .* late (-?\d+) ms").search,
+                                             self.log_lines()) if m]
+
+    def windows(self, visible=True):
+        """The program's top-level X windows bearing its caption: the main window and any message box."""
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", "^Vellimor - "]
+        return [int(w) for w in run(*args, check=False).split()
+                if "vlm.exe" in run("xprop", "-id", w, "WM_CLASS", check=False).lower()]
+
+    def geometry(self, window):
+        out = run("xwininfo", "-id", str(window))
+        values = {key: int(re.search(key + r":\s+(-?\d+)", out).group(1))
+                  for key in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")}
+        return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"], values["Height"])
+
+    def main_window(self):
+        for w in self.windows(visible=False):
+            if self.geometry(w)[2:] == (364, 259):
+                return w
+        return None
+
+    def window_visible(self):
+        w = self.main_window()
+        return w is not None and w in self.windows(visible=True)
+
+    def message_windows(self):
+        main = self.main_window()
+        return [w for w in self.windows(visible=True) if w != main]
+
+    def click_in_window(self, x, y, button=1):
+        ox, oy, _, _ = self.geometry(self.main_window())
+        run("xdotool", "mousemove", str(ox + x), str(oy + y))
+        time.sleep(0.15)
+        run("xdotool", "click", str(button))
+
+    def tray_icon(self):
+        """Centre of the icon Wine docked into the notification area, or None."""
+        out = run("xwininfo", "-root", "-tree", check=False)
+        in_tray = False
+        for line in out.splitlines():
+            if '"panel": ("panel" "trayer")' in line:
+                in_tray = True
+            m = re.search(r'\("explorer\.exe" "explorer\.exe"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
+            if in_tray and m and int(m.group(1)) < 64 and int(m.group(2)) < 64:
+                w, h, x, y = map(int, m.groups())
+                return x + w // 2, y + h // 2
+        return None
+
+    def click_tray(self, button=1):
+        x, y = wait_for(self.tray_icon, 10, what="the tray icon")
+        run("xdotool", "mousemove", str(x - 60), str(y - 60))
+        time.sleep(0.1)
+        run("xdotool", "mousemove", str(x), str(y))
+        time.sleep(0.15)
+        run("xdotool", "click", str(button))
+
+    def settings(self):
+        with open(self.config_path, "rb") as f:
+            return f.read()
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self.process:
+            # Wine's tray drops a killed program's icon only once it notices the window gone.
+            wait_for(lambda: self.tray_icon() is None, 10, what="the tray icon to go")
+
+    def cleanup(self):
+        self.stop()
+        if os.path.exists(self.config_path):
+            os.chmod(self.config_path, 0o644)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class WineDesktopCase(desktop.DesktopCase):
+    """Cases on one desktop session and one Wine prefix; each case's programs are stopped and removed afterwards."""
+
+    lateness = []
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        prepare_prefix()
+
+    def tearDown(self):
+        for program in self.programs:
+            WineDesktopCase.lateness += program.tick_lateness_ms()
+        super().tearDown()
+
+    def program(self, **kwargs):
+        program = WineProgram(self.program_dir, **kwargs)
+        self.programs.append(program)
+        return program
+
+    def start_and_settle(self, program):
+        program.start()
+        wait_for(program.window_visible, 30, what="the window to show")
+        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")
+
+
+class WindowsEndToEnd(WineDesktopCase):
+    def test_window_tray_and_exit(self):
+        # No settings file: its message shows, the defaults apply, and exit writes the whole file.
+        program = self.program()
+        program.start()
+        window = wait_for(lambda: program.window_visible() and program.main_window(), 30, what="the window")
+        self.assertEqual(run("xdotool", "getwindowname", str(window)).strip(), TITLE)
+        self.assertEqual(program.geometry(window)[2:], (364, 259))
+        wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")
+        self.assertEqual(len(program.message_windows()), 1, "the load message stays up")
+        self.assertIsNotNone(wait_for(program.tray_icon, 10, what="the tray icon"))
+
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="a click on the icon to show the window")
+        # The close box only hides.
+        run("xdotool", "windowactivate", str(window), check=False)
+        run("xdotool", "key", "--window", str(window), "alt+F4", check=False)
+        wait_for(lambda: not program.window_visible(), 5, what="Alt+F4 to hide the window")
+        self.assertIsNone(program.process.poll())
+
+        # A right click shows the window and opens the menu; its exit entry ends the program.
+        before = set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
+        program.click_tray(3)
+        wait_for(program.window_visible, 5, what="a right click to show the window")
+        wait_for(lambda: set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
+                 - before - {str(program.main_window())} - {str(w) for w in program.message_windows()},
+                 5, what="the tray menu")
+        time.sleep(0.3)
+        run("xdotool", "key", "e")
+        self.assertEqual(program.process.wait(10), 0)
+        self.assertEqual(len(program.settings()), 684)
+
+    def test_ring_now_is_heard_within_its_second(self):
+        program = self.program(settings=settings_bytes())
+        self.recorder = Recorder()
+        self.start_and_settle(program)
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.5)
+        if SCREENSHOT:
+            x, y, w, h = program.geometry(program.main_window())
+            run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w + 16, h + 44, x - 8, y - 36), SCREENSHOT,
+                check=False)
+        # Pressed early in a second, so the click's own delay can't carry it into the next one.
+        while time.time() % 1 > 0.3 or time.time() % 1 < 0.05:
+            time.sleep(0.01)
+        clicked = time.time()
+        program.click_in_window(*RING_NOW)
+        due = int(clicked) + 2
+        onset = self.recorder.onset_after(due - 0.5, within=2.0)
+        self.assertIsNotNone(onset, "no bell after ring-now")
+        print(f"ring-now onset after its second: {round((onset - due) * 1000)} ms", file=sys.stderr)
+        self.assertGreaterEqual(onset - due, -0.05)
+        self.assertLess(onset - due, 1.0)
+        self.assertEqual(program.message_windows(), [])
+
+    def test_run_value_follows_the_box(self):
+        program = self.program(settings=settings_bytes(autostart=True))
+        self.start_and_settle(program)
+        expected = '"%s\\VLM.exe"' % program.program_dir
+        self.assertEqual(reg_query(RUN_KEY, "VLM"), ("REG_SZ", expected))
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.3)
+        program.click_in_window(*AUTOSTART_BOX)
+        wait_for(lambda: reg_query(RUN_KEY, "VLM") is None, 10, what="the Run value to go")
+        self.assertEqual(program.settings()[-4:], b"\0\0\0\0")
+
+    def test_legacy_files_go_and_the_rest_stays(self):
+        legacy = os.path.join(prefix(), "drive_c", "Program Files", "VLM")
+        shutil.rmtree(legacy, ignore_errors=True)
+        os.makedirs(legacy)
+        try:
+            for name in LEGACY_NAMES[:-1]:
+                with open(os.path.join(legacy, name), "w") as f:
+                    f.write("old")
+            os.makedirs(os.path.join(legacy, "vlm.cfg"))  # a folder with a legacy name stays
+            with open(os.path.join(legacy, "notes.txt"), "w") as f:
+                f.write("mine")
+            program = self.program(settings=settings_bytes())
+            self.start_and_settle(program)
+            wait_for(lambda: not os.path.exists(os.path.join(legacy, "tirvo0.wav")), 5, what="the cleanup")
+            self.assertEqual(sorted(os.listdir(legacy)), ["notes.txt", "vlm.cfg"])
+            self.assertTrue(os.path.isdir(os.path.join(legacy, "vlm.cfg")))
+        finally:
+            shutil.rmtree(legacy, ignore_errors=True)
+
+    def test_read_only_settings_file_says_so_and_the_clock_goes_on(self):
+        program = self.program(settings=settings_bytes())
+        os.chmod(program.config_path, 0o444)
+        self.start_and_settle(program)
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.3)
+        program.click_in_window(*HOUR_ITEM_0_BOX)
+        wait_for(program.message_windows, 5, what="the save message")
+        self.assertTrue(program.log_matches(r"message  更改設定存檔錯誤 $"))
+        ticks = len(program.tick_lateness_ms())
+        time.sleep(2.5)
+        self.assertGreaterEqual(len(program.tick_lateness_ms()) - ticks, 2, "the clock must keep ticking")
+        self.assertEqual(len(program.message_windows()), 1)
+
+    def test_second_start_shows_the_first(self):
+        program = self.program(settings=settings_bytes())
+        self.start_and_settle(program)
+        second = program.start_second()
+        self.assertEqual(second.returncode, 0)
+        wait_for(program.window_visible, 5, what="the first copy's window")
+        self.assertIsNone(program.process.poll())
+        self.assertEqual(len(program.log_matches(r"vlm\.window: started")), 1)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.lateness:
+            late = sorted(cls.lateness)
+            print(f"tick lateness over {len(late)} ticks: median {statistics.median(late)} ms, "
+                  f"worst {late[-1]} ms", file=sys.stderr)
+        super().tearDownClass()
+
+
+if __name__ == "__main__":
+    WineDesktopCase.program_dir = sys.argv[1]
+    if len(sys.argv) > 2:
+        SCREENSHOT = sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
