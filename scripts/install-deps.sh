@@ -11,7 +11,16 @@ packages=(
     pulseaudio pulseaudio-utils sox
     faketime desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest icoutils
+    wine wine64 wine32:i386
 )
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# Wine's 32-bit part comes from Debian's i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,8 +28,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,9 +1,11 @@
 # Sourced by the test command: a private X server and PulseAudio server with a null sink, stopped on exit.
-# Exports DISPLAY, PULSE_SERVER and VLM_TEST_SINK for the tests.
+# Exports DISPLAY, PULSE_SERVER and VLM_TEST_SINK for the tests, and WINEPREFIX: one Wine prefix on that
+# display and sound server, shared by the Windows tests.
 
 vlm_services_dir=""
 vlm_xvfb_pid=""
 vlm_pulse_pid=""
+vlm_scripts_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 start_services() {
     vlm_services_dir=$(mktemp -d /tmp/vlm-services.XXXXXX)
@@ -30,9 +32,15 @@ start_services() {
     vlm_pulse_pid=$!
     for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
     pactl set-default-sink "$VLM_TEST_SINK" >/dev/null 2>&1 || true
+
+    if command -v wineserver >/dev/null; then
+        export WINEPREFIX="$vlm_services_dir/wine"
+        "$vlm_scripts_dir/wine-run.sh" --boot >"$vlm_services_dir/wine.log" 2>&1 || cat "$vlm_services_dir/wine.log"
+    fi
 }
 
 stop_services() {
+    [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; }
     [ -n "$vlm_pulse_pid" ] && kill "$vlm_pulse_pid" 2>/dev/null && wait "$vlm_pulse_pid" 2>/dev/null
     [ -n "$vlm_xvfb_pid" ] && kill "$vlm_xvfb_pid" 2>/dev/null && wait "$vlm_xvfb_pid" 2>/dev/null
     [ -n "$vlm_services_dir" ] && rm -rf "$vlm_services_dir"

@@ -95,8 +95,9 @@ public:
     ~ScopedTimeZone()
     {
         Innermost() = m_outer;
-        if (!m_overridden)
+        if (!m_overridden) {
             EXPECT_STREQ(std::getenv("TZ"), m_zone) << "run this case with TZ=" << m_zone;
+        }
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
