@@ -60,10 +60,7 @@ int Run()
     Form1.FormCreate();
     Form1.Show();
     Form1.Log(vlm::LogTopic::Window, "started");
-    const int result = RunMessageLoop();
-    // The sound still playing ends with the program.
-    player.Stop();
-    return result;
+    return RunMessageLoop();
 }
 
 } // namespace

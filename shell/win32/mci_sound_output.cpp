@@ -23,7 +23,32 @@ std::wstring OpenableName(const std::string& path)
     return shortName;
 }
 
+// Opens and closes the device and an output stream once, so the drivers are loaded and the sound server connected.
+void WarmUp()
+{
+    MCI_OPEN_PARMSW open {};
+    open.lpstrDeviceType = L"waveaudio";
+    if (mciSendCommandW(0, MCI_OPEN, MCI_OPEN_TYPE | MCI_WAIT, reinterpret_cast<DWORD_PTR>(&open)) == 0)
+        mciSendCommandW(open.wDeviceID, MCI_CLOSE, MCI_WAIT, 0);
+    WAVEFORMATEX format { WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0 };
+    HWAVEOUT output = nullptr;
+    if (waveOutOpen(&output, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR)
+        waveOutClose(output);
+}
+
 } // namespace
+
+MciSoundOutput::MciSoundOutput()
+    : m_warmUp(WarmUp)
+{
+}
+
+MciSoundOutput::~MciSoundOutput()
+{
+    Stop();
+    if (m_warmUp.joinable())
+        m_warmUp.join();
+}
 
 std::string MciSoundOutput::Play(const std::string& path)
 {

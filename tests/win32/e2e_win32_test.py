@@ -134,8 +134,9 @@ class WineProgram:
         return [line for line in self.log_lines() if regex.search(line)]
 
     def tick_lateness_ms(self):
+        """How late after its second each tick ran, leaving out the first, which comes a second after start."""
         return [int(m.group(1)) for m in map(re.compile(r"vlm\.tick: tick .* late (-?\d+) ms").search,
-                                             self.log_lines()) if m]
+                                             self.log_lines()) if m][1:]
 
     def windows(self, visible=True):
         """The program's top-level X windows bearing its caption: the main window and any message box."""
