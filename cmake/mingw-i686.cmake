@@ -7,7 +7,7 @@
 #   VLM_PROGRAM_DIR    the ready folder: VLM.exe goes here; bell1.wav, bell3.wav and Music\ are synthesized beside it
 #   VLM_WIN32_RC       the .rc holding the bell icon (IDI_VLM in resources/win32/resource_ids.h), the manifest
 #                      (common controls 6, DPI-aware, asInvoker) and the version resource
-#   vlm_win32_program  link VLM to it: the .rc, wWinMain (-municode) and the GUI subsystem (-mwindows)
+#   vlm_win32_program  link VLM to it (and add no VLM_WIN32_RC then): the .rc, wWinMain (-municode), GUI subsystem
 #   GTest::gtest, GTest::gtest_main, GTest::gmock  GoogleTest cross-built from /usr/src/googletest
 #   VLM_NATIVE_SYNTH   (optional cache path) a host-built tools/synth; by default the build makes one itself
 # Every target is linked statically (libgcc, libstdc++, winpthread): a built .exe needs only system DLLs.
