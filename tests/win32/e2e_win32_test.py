@@ -70,7 +70,7 @@ def reg_query(key, value):
 def prepare_prefix():
     """Boots the shared prefix once and gives its fonts the CJK fallback a Chinese Windows has through font linking
     (Wine brings no font with these glyphs of its own)."""
-    if not os.path.exists(os.path.join(prefix(), "system.reg")):
+    if not os.path.isdir(os.path.join(prefix(), "drive_c", "windows")):
         subprocess.run([WINE_RUN, "--boot"], check=True, timeout=180, capture_output=True)
     for face in ("Arial", "Verdana", "Tahoma"):
         wine("reg", "add", SYSTEM_LINK, "/v", face, "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei",
@@ -280,9 +280,12 @@ class WindowsEndToEnd(WineDesktopCase):
         wait_for(program.window_visible, 5, what="the window")
         time.sleep(0.5)
         if SCREENSHOT:
-            x, y, w, h = program.geometry(program.main_window())
-            run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w + 16, h + 44, x - 8, y - 36), SCREENSHOT,
-                check=False)
+            window = program.main_window()
+            x, y, w, h = program.geometry(window)
+            extents = run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS", check=False)
+            left, right, top, bottom = map(int, re.findall(r"\d+", extents.split("=")[-1])[:4] or (0, 0, 0, 0))
+            run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w + left + right, h + top + bottom, x - left,
+                                                                       y - top), SCREENSHOT, check=False)
         # Pressed early in a second, so the click's own delay can't carry it into the next one.
         while time.time() % 1 > 0.3 or time.time() % 1 < 0.05:
             time.sleep(0.01)
