@@ -112,18 +112,18 @@ LOGFONTW FontOf(HWND control)
     return font;
 }
 
-// Every box of this thread that is open, with its text.
+BOOL CALLBACK AddMessageWindow(HWND window, LPARAM list)
+{
+    if (ClassName(window) == vlm::win32::MessageWindow::kWindowClass && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+// Every box of this thread that is open.
 std::vector<HWND> OpenMessages()
 {
     std::vector<HWND> boxes;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM list) {
-            if (ClassName(window) == vlm::win32::MessageWindow::kWindowClass && IsWindowVisible(window))
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&boxes));
+    EnumThreadWindows(GetCurrentThreadId(), &AddMessageWindow, reinterpret_cast<LPARAM>(&boxes));
     return boxes;
 }
 
