@@ -12,6 +12,9 @@
 #include "resources/win32/resource_ids.h"
 #endif
 
+#include <algorithm>
+#include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace form = vlm::form;
