@@ -205,10 +205,14 @@ void RefreshTimeZone()
 
 bool IsFile(const std::string& path)
 {
-    const Handle file = OpenForQuery(ApiPath(path));
+    const std::wstring wide = ApiPath(path);
+    const Handle file = OpenForQuery(wide);
     BY_HANDLE_FILE_INFORMATION info {};
-    return file.Valid() && ::GetFileInformationByHandle(file.Get(), &info)
-        && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (file.Valid() && ::GetFileInformationByHandle(file.Get(), &info))
+        return !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    // One that can't be opened even for its attributes (its rights forbid it) may still be there.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& path, std::size_t maxBytes)
