@@ -196,6 +196,7 @@ void TForm1::BuildControls()
 
 void TForm1::FormCreate()
 {
+    ServeMenuThroughTray();
     TrayIcon1->show();
     m_form.FormCreate(m_services.executablePath.toStdString());
 }
@@ -255,9 +256,24 @@ void TForm1::TrayIcon1MouseDown(QSystemTrayIcon::ActivationReason reason)
 {
     m_form.TrayIcon1MouseDown();
     // The menu is opened here, after the window, rather than by the icon itself: a window mapped after the
-    // menu takes the focus from it and the menu closes again.
-    if (reason == QSystemTrayIcon::Context)
+    // menu takes the focus from it and the menu closes again. A tray that draws the menu itself opens its own.
+    if (reason == QSystemTrayIcon::Context && !m_trayDrawsMenu)
         PopupMenu1->popup(QCursor::pos());
+}
+
+// A StatusNotifierItem tray (reached over D-Bus) draws the menu from what the icon exports and opens it on a right
+// click without telling the icon; an XEmbed tray leaves the menu to the program. Only the first kind gives the
+// menu a platform counterpart.
+void TForm1::ServeMenuThroughTray()
+{
+    TrayIcon1->setContextMenu(PopupMenu1);
+    m_trayDrawsMenu = PopupMenu1->platformMenu() != nullptr;
+    if (!m_trayDrawsMenu) {
+        TrayIcon1->setContextMenu(nullptr);
+        return;
+    }
+    // A press on the icon shows the window whichever button it was, so the menu opening brings it up too.
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { m_form.TrayIcon1MouseDown(); });
 }
 
 void TForm1::N1Click()
@@ -301,10 +317,14 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::ShowWindow()
 {
-    if (isMinimized())
+    if (isMinimized() || m_minimizeRequested) {
+        // A Wayland desktop never says whether a window is minimised; mapping it afresh is how it comes back.
+        if (!isMinimized())
+            hide();
         showNormal();
-    else
+    } else
         show();
+    m_minimizeRequested = false;
     raise();
     // Taking the focus would close the tray menu a right click has just opened.
     if (!QApplication::activePopupWidget())
@@ -314,12 +334,16 @@ void TForm1::ShowWindow()
 
 void TForm1::HideWindow()
 {
+    qCDebug(lcWindow) << "hidden";
     hide();
+    m_minimizeRequested = false;
 }
 
 void TForm1::MinimizeWindow()
 {
+    qCDebug(lcWindow) << "minimised";
     showMinimized();
+    m_minimizeRequested = true;
 }
 
 bool TForm1::WindowHidden() const
