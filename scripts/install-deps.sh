@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox trayer xdotool x11-utils imagemagick python3
     pulseaudio pulseaudio-utils sox
+    qt6-wayland weston pipewire pipewire-pulse wireplumber dbus at-spi2-core python3-gi
     faketime desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei
 )

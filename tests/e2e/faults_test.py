@@ -18,7 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import desktop  # noqa: E402
-from desktop import Recorder, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
+from desktop import Recorder, iconic, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
 
 
 RING_NOW = (197 + 62, 204 + 21)
@@ -48,10 +48,6 @@ def client_list():
     """Windows on the taskbar (managed, not withdrawn)."""
     out = desktop.run("xprop", "-root", "_NET_CLIENT_LIST")
     return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
-
-
-def iconic(window):
-    return "Iconic" in desktop.run("xprop", "-id", str(window), "WM_STATE", check=False)
 
 
 class Faults(desktop.DesktopCase):
@@ -231,18 +227,13 @@ class Faults(desktop.DesktopCase):
     def test_notification_area_going_away_while_hidden(self):
         program = self.program(settings=settings_bytes())
         self.start_and_settle(program)
-        trayer = self.session.processes[1]
-        trayer.terminate()
-        trayer.wait(5)
+        self.session.stop_tray()
         try:
             # No way back from hidden: the window goes to the taskbar.
             main = program.main_window()
             wait_for(lambda: iconic(main) and main in client_list(), 5, what="the window to go to the taskbar")
         finally:
-            self.session.processes[1] = subprocess.Popen(
-                ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
-                 "--height", "28", "--SetDockType", "true", "--transparent", "false"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.session.start_tray()
         wait_for(program.tray_icon, 5, what="the icon back in the new notification area")
         # Normal hiding is back: shown from the icon, then hidden by its close box.
         program.click_tray(1)
