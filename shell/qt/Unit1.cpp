@@ -10,6 +10,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
@@ -21,6 +24,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+
+#include <memory>
 
 namespace form = vlm::form;
 
@@ -63,7 +68,8 @@ TForm1::TForm1(TForm1Services services, QWidget* parent)
     , m_services(std::move(services))
     , m_form(*this, m_services.form)
 {
-    if (!m_services.trayAvailable)
+    m_askQtForTray = !m_services.trayAvailable;
+    if (m_askQtForTray)
         m_services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     BuildControls();
     // The window exists from the start (though not yet shown), so a message shown during start-up already
@@ -274,6 +280,21 @@ void TForm1::ServeMenuThroughTray()
     }
     // A press on the icon shows the window whichever button it was, so the menu opening brings it up too.
     connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { m_form.TrayIcon1MouseDown(); });
+    if (m_askQtForTray)
+        WatchTrayOnTheBus();
+}
+
+// Asking Qt whether such a tray is there costs several D-Bus round trips each time, and the tick asks every second;
+// the bus says when the tray's watcher comes and goes instead.
+void TForm1::WatchTrayOnTheBus()
+{
+    const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    auto present = std::make_shared<bool>(bus.interface()->isServiceRegistered(service));
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [present] { *present = true; });
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [present] { *present = false; });
+    m_services.trayAvailable = [present] { return *present; };
 }
 
 void TForm1::N1Click()

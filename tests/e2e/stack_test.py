@@ -269,6 +269,21 @@ class Stack(desktop.DesktopCase):
         wait_for(program.window_visible, 3, what="the first program's window")
         self.assertIsNone(program.process.poll())
 
+    def test_tray_going_away_and_coming_back(self):
+        program = self.program(settings=settings_bytes())
+        self.start_and_settle(program)
+        self.session.stop_tray()
+        try:
+            # No way back from hidden: the window goes to the taskbar.
+            wait_for(lambda: program.log_matches(r"vlm\.window: minimised"), 5, what="the window to go to the taskbar")
+        finally:
+            self.session.start_tray()
+        # The icon comes back into the new tray, and works.
+        tray = self.tray(program)
+        tray.wait()
+        tray.press("left")
+        wait_for(program.window_visible, 3, what="the icon to show the window")
+
     def test_without_a_tray_the_window_goes_to_the_taskbar(self):
         self.session.stop_tray()
         try:
