@@ -219,10 +219,11 @@ bool SndfileSoundPlayer::WaitLocked(bool (*done)(SndfileSoundPlayer*), int timeo
             pa_threaded_mainloop_signal(alarm->loop, 0);
         },
         &alarm);
+    if (event == nullptr)
+        return done(this);
     while (!done(this) && !alarm.rang)
         pa_threaded_mainloop_wait(m_loop);
-    if (event != nullptr)
-        pa_threaded_mainloop_get_api(m_loop)->time_free(event);
+    pa_threaded_mainloop_get_api(m_loop)->time_free(event);
     return done(this);
 }
 
