@@ -53,8 +53,15 @@ SndfileSoundPlayer::SndfileSoundPlayer(QObject* parent)
         pa_threaded_mainloop_free(m_loop);
         m_loop = nullptr;
     }
-    if (m_loop == nullptr)
+    if (m_loop == nullptr) {
         qCWarning(lcSound) << "cannot start the sound client's thread";
+        return;
+    }
+    // Connected ahead, so the first cue does not wait for it; should this fail, the first Play tries again.
+    QString error;
+    pa_threaded_mainloop_lock(m_loop);
+    BeginConnectLocked(&error);
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
 SndfileSoundPlayer::~SndfileSoundPlayer()
@@ -129,13 +136,9 @@ void SndfileSoundPlayer::Stop()
     Close("stop");
 }
 
-// Makes sure there is a ready connection to the server, making a new one when the last has failed or ended (the
-// server went away) or none was made yet. Called with the loop's lock held.
-bool SndfileSoundPlayer::Connect(QString* error)
+// Starts a connection to the server without waiting for it. Called with the loop's lock held.
+bool SndfileSoundPlayer::BeginConnectLocked(QString* error)
 {
-    if (m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-        return true;
-    DropContextLocked();
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "VLM");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "vlm");
@@ -147,26 +150,34 @@ bool SndfileSoundPlayer::Connect(QString* error)
     }
     pa_context_set_state_callback(m_context, &SndfileSoundPlayer::OnContextState, this);
     // No autospawn: starting a sound server is the desktop's business, not a bell's.
-    bool ready = pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
-    if (ready) {
-        const bool answered = WaitLocked(
-            [](SndfileSoundPlayer* self) {
-                const pa_context_state_t state = pa_context_get_state(self->m_context);
-                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-            },
-            kServerWaitMs);
-        ready = pa_context_get_state(m_context) == PA_CONTEXT_READY;
-        if (!answered)
-            *error = QString::fromUtf8(pa_strerror(PA_ERR_TIMEOUT));
-    }
-    if (!ready) {
-        if (error->isEmpty())
-            *error = ContextErrorLocked();
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        *error = ContextErrorLocked();
         DropContextLocked();
         return false;
     }
-    qCDebug(lcSound).noquote() << Stamp() << "connected to" << pa_context_get_server(m_context);
     return true;
+}
+
+// Makes sure there is a ready connection to the server, making a new one when the last has failed or ended (the
+// server went away) or none was made yet. Called with the loop's lock held.
+bool SndfileSoundPlayer::Connect(QString* error)
+{
+    if (m_context == nullptr || !PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context))) {
+        DropContextLocked();
+        if (!BeginConnectLocked(error))
+            return false;
+    }
+    const bool answered = WaitLocked(
+        [](SndfileSoundPlayer* self) {
+            const pa_context_state_t state = pa_context_get_state(self->m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        kServerWaitMs);
+    if (pa_context_get_state(m_context) == PA_CONTEXT_READY)
+        return true;
+    *error = answered ? ContextErrorLocked() : QString::fromUtf8(pa_strerror(PA_ERR_TIMEOUT));
+    DropContextLocked();
+    return false;
 }
 
 // Opens the playback stream and waits until the server has taken it; its first request for data is answered on
@@ -267,8 +278,13 @@ void SndfileSoundPlayer::Close(const char* why)
         qCDebug(lcSound).noquote() << Stamp() << "close:" << why << m_path;
 }
 
-void SndfileSoundPlayer::OnContextState(pa_context*, void* self)
+void SndfileSoundPlayer::OnContextState(pa_context* context, void* self)
 {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_READY)
+        qCDebug(lcSound).noquote() << Stamp() << "connected to" << pa_context_get_server(context);
+    else if (!PA_CONTEXT_IS_GOOD(state))
+        qCDebug(lcSound).noquote() << Stamp() << "no connection:" << pa_strerror(pa_context_errno(context));
     pa_threaded_mainloop_signal(static_cast<SndfileSoundPlayer*>(self)->m_loop, 0);
 }
 

@@ -43,6 +43,7 @@ signals:
     void Finished();
 
 private:
+    bool BeginConnectLocked(QString* error);
     bool Connect(QString* error);
     bool OpenStreamLocked(const pa_sample_spec& spec, const pa_channel_map& map, QString* error);
     bool WaitLocked(bool (*done)(SndfileSoundPlayer*), int timeoutMs);
