@@ -4,8 +4,8 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
-    libsndfile1-dev
+    qt6-base-dev qt6-qpa-plugins
+    libsndfile1-dev libpulse-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox trayer xdotool x11-utils imagemagick python3
     pulseaudio pulseaudio-utils sox

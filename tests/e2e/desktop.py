@@ -132,17 +132,53 @@ def watch_window(seconds):
         return [(taken, green_area(path) is not None) for taken, path in shots]
 
 
+class SoundServer:
+    """A PulseAudio server of the test's own with one null sink, to be killed and started again at will."""
+
+    SINK = "vlm_private"
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="vlm-pulse-")
+        self.address = "unix:" + os.path.join(self.folder, "native")
+        self.env = dict(os.environ, PULSE_SERVER=self.address, PULSE_RUNTIME_PATH=os.path.join(self.folder, "run"),
+                        PULSE_STATE_PATH=os.path.join(self.folder, "state"))
+        self.process = None
+
+    def start(self):
+        log = open(os.path.join(self.folder, "server.log"), "a")
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--log-target=stderr",
+             f"--load=module-native-protocol-unix socket={self.folder}/native auth-anonymous=1",
+             f"--load=module-null-sink sink_name={self.SINK} rate=44100 channels=2"],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=log)
+        log.close()
+        wait_for(lambda: subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0, 10,
+                 what="the sound server")
+        subprocess.run(["pactl", "set-default-sink", self.SINK], env=self.env, capture_output=True, check=True)
+
+    def kill(self):
+        """Ends the server at once, as a crash would."""
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def cleanup(self):
+        self.kill()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
 class Recorder:
     """Records the null sink's monitor; knows, for every sample, the wall-clock instant it was played."""
 
-    def __init__(self):
+    def __init__(self, server=None):
         self.samples = array.array("h")
         self.stamps = []  # (index of first sample of the chunk, arrival time of the chunk's end)
         self.lock = threading.Lock()
-        sink = os.environ.get("VLM_TEST_SINK", "vlm_null")
+        sink = server.SINK if server else os.environ.get("VLM_TEST_SINK", "vlm_null")
         self.process = subprocess.Popen(
             ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=1",
-             "--latency-msec=10"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+             "--latency-msec=10"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            env=server.env if server else None)
         self.thread = threading.Thread(target=self._pump, daemon=True)
         self.thread.start()
         wait_for(lambda: len(self.stamps) > 3, 5, what="the recorder")
@@ -224,6 +260,7 @@ class Program:
         self.set_offset(0)
         self.log_path = os.path.join(self.root, "log")
         self.zone = zone
+        self.extra_env = {}
         self.process = None
         if settings is not None:
             with open(self.config_path, "wb") as f:
@@ -281,6 +318,7 @@ class Program:
             "FAKETIME_DONT_FAKE_MONOTONIC": "1",
         })
         env.pop("QT_QPA_PLATFORM", None)
+        env.update(self.extra_env)
         return env
 
     def start(self):
