@@ -2,7 +2,7 @@
 """The running program on the real desktop stack: one full scheduled reminder, then idle minutes with the window
 hidden. Prints a table of tick lateness, cue onsets, missed cues, start-up time, memory and CPU.
 
-Usage (with an X server and a PulseAudio null sink in the environment, as scripts/bench-desktop.sh sets up):
+Usage (on a desktop stack of scripts/services.sh, as bench/bench_desktop.sh sets up):
     bench_desktop.py PROGRAM_DIR [--idle-minutes N]
 """
 
@@ -15,7 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from desktop import (Program, Recorder, Session, cpu_seconds, reference_to_epoch, rss_kib,  # noqa: E402
+from desktop import (STACK, Program, Recorder, Session, cpu_seconds, reference_to_epoch, rss_kib,  # noqa: E402
                      settings_bytes, wait_for)
 
 
@@ -75,6 +75,7 @@ def main():
         session.stop()
 
     rows = [
+        ("desktop stack", STACK, ""),
         ("ticks measured", f"{len(late)}", ""),
         ("tick lateness after the second, median", f"{statistics.median(late):.0f} ms", "< 10 ms"),
         ("tick lateness, 99th percentile", f"{percentile(late, 99):.0f} ms", ""),

@@ -81,7 +81,6 @@ void MainForm::Timer1Timer()
         ShowMainWindow(false);
         m_services.DeleteLegacyFiles();
     }
-    CheckTrayAvailability();
 
     UpdateClock();
     const auto intoSecond = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -94,6 +93,8 @@ void MainForm::Timer1Timer()
         m_view.Log(LogTopic::Scheduler,
             "mode " + std::to_string(int(before)) + " -> " + std::to_string(int(m_scheduler.Mode())) + " current cue "
                 + std::to_string(m_scheduler.CurrentCue()));
+    // After the second's work: asking a tray reached over D-Bus takes a round trip that a cue must not wait for.
+    CheckTrayAvailability();
 
     m_view.StartTimer(NextTickDelay(m_services.Time->Now()));
 }

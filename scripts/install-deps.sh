@@ -4,11 +4,12 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
-    libsndfile1-dev
+    qt6-base-dev qt6-qpa-plugins
+    libsndfile1-dev libpulse-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox trayer xdotool x11-utils imagemagick python3
     pulseaudio pulseaudio-utils sox
+    qt6-wayland weston pipewire pipewire-pulse wireplumber dbus at-spi2-core python3-gi
     faketime desktop-file-utils
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest icoutils

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the Linux and the Windows program, starts an X server, a sound server and a Wine
-# prefix, runs every test (the Windows ones under Wine, label win32), stops them again. Fails if either run fails.
+# Installs what is needed, builds the Linux and the Windows program, and runs every test on X11 with an XEmbed tray
+# and PulseAudio (the Windows ones under Wine there, label win32), then the cases every desktop must pass (label
+# `stack`) on Wayland with a StatusNotifierItem tray and PipeWire, and on X11 with a StatusNotifierItem tray; each
+# desktop stack is started before its tests and stopped after them. Fails if any run fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VLM_BUILD_DIR:-$root/build}
@@ -19,10 +21,30 @@ if ! "$root/scripts/wine-run.sh" --runs-32bit; then
 fi
 
 source "$root/scripts/services.sh"
-trap stop_services EXIT
-start_services
+
+# Runs a command on one desktop stack, started and stopped around it.
+run_on_stack() {
+    local stack=$1
+    shift
+    (
+        trap stop_services EXIT
+        start_services "$stack"
+        echo "== desktop stack: $stack"
+        "$@"
+    )
+}
+
+linux_tests() { (cd "$build" && ctest --output-on-failure "$@"); }
+windows_tests() { (cd "$win_build" && ctest --output-on-failure -L win32 "$@"); }
+all_tests() {
+    local failed=0
+    linux_tests "$@" || failed=1
+    windows_tests "$@" || failed=1
+    return $failed
+}
 
 status=0
-(cd "$build" && ctest --output-on-failure "$@") || status=1
-(cd "$win_build" && ctest --output-on-failure -L win32 "$@") || status=1
+run_on_stack x11 all_tests "$@" || status=1
+run_on_stack wayland linux_tests -L stack "$@" || status=1
+run_on_stack x11-sni linux_tests -L stack "$@" || status=1
 exit $status

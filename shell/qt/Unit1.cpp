@@ -10,6 +10,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
@@ -21,6 +24,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+
+#include <memory>
 
 namespace form = vlm::form;
 
@@ -63,7 +68,8 @@ TForm1::TForm1(TForm1Services services, QWidget* parent)
     , m_services(std::move(services))
     , m_form(*this, m_services.form)
 {
-    if (!m_services.trayAvailable)
+    m_askQtForTray = !m_services.trayAvailable;
+    if (m_askQtForTray)
         m_services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     BuildControls();
     // The window exists from the start (though not yet shown), so a message shown during start-up already
@@ -196,6 +202,7 @@ void TForm1::BuildControls()
 
 void TForm1::FormCreate()
 {
+    ServeMenuThroughTray();
     TrayIcon1->show();
     m_form.FormCreate(m_services.executablePath.toStdString());
 }
@@ -255,9 +262,39 @@ void TForm1::TrayIcon1MouseDown(QSystemTrayIcon::ActivationReason reason)
 {
     m_form.TrayIcon1MouseDown();
     // The menu is opened here, after the window, rather than by the icon itself: a window mapped after the
-    // menu takes the focus from it and the menu closes again.
-    if (reason == QSystemTrayIcon::Context)
+    // menu takes the focus from it and the menu closes again. A tray that draws the menu itself opens its own.
+    if (reason == QSystemTrayIcon::Context && !m_trayDrawsMenu)
         PopupMenu1->popup(QCursor::pos());
+}
+
+// A StatusNotifierItem tray (reached over D-Bus) draws the menu from what the icon exports and opens it on a right
+// click without telling the icon; an XEmbed tray leaves the menu to the program. Only the first kind gives the
+// menu a platform counterpart.
+void TForm1::ServeMenuThroughTray()
+{
+    TrayIcon1->setContextMenu(PopupMenu1);
+    m_trayDrawsMenu = PopupMenu1->platformMenu() != nullptr;
+    if (!m_trayDrawsMenu) {
+        TrayIcon1->setContextMenu(nullptr);
+        return;
+    }
+    // A press on the icon shows the window whichever button it was, so the menu opening brings it up too.
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { m_form.TrayIcon1MouseDown(); });
+    if (m_askQtForTray)
+        WatchTrayOnTheBus();
+}
+
+// Asking Qt whether such a tray is there costs several D-Bus round trips each time, and the tick asks every second;
+// the bus says when the tray's watcher comes and goes instead.
+void TForm1::WatchTrayOnTheBus()
+{
+    const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    auto present = std::make_shared<bool>(bus.interface()->isServiceRegistered(service));
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [present] { *present = true; });
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [present] { *present = false; });
+    m_services.trayAvailable = [present] { return *present; };
 }
 
 void TForm1::N1Click()
@@ -301,10 +338,14 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 void TForm1::ShowWindow()
 {
-    if (isMinimized())
+    if (isMinimized() || m_minimizeRequested) {
+        // A Wayland desktop never says whether a window is minimised; mapping it afresh is how it comes back.
+        if (!isMinimized())
+            hide();
         showNormal();
-    else
+    } else
         show();
+    m_minimizeRequested = false;
     raise();
     // Taking the focus would close the tray menu a right click has just opened.
     if (!QApplication::activePopupWidget())
@@ -314,12 +355,16 @@ void TForm1::ShowWindow()
 
 void TForm1::HideWindow()
 {
+    qCDebug(lcWindow) << "hidden";
     hide();
+    m_minimizeRequested = false;
 }
 
 void TForm1::MinimizeWindow()
 {
+    qCDebug(lcWindow) << "minimised";
     showMinimized();
+    m_minimizeRequested = true;
 }
 
 bool TForm1::WindowHidden() const

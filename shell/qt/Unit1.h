@@ -93,6 +93,8 @@ protected:
 
 private:
     void BuildControls();
+    void ServeMenuThroughTray();
+    void WatchTrayOnTheBus();
     // The box showing `text`, opened or brought forward.
     QMessageBox* Message(const QString& text);
     void RaiseMessages();
@@ -104,6 +106,12 @@ private:
     QHash<QString, QPointer<QMessageBox>> m_messages;
     // A click on a check box also changes it; the change has run the handler already.
     bool m_changeHandled = false;
+    // The tray draws PopupMenu1 itself (StatusNotifierItem) rather than leaving it to the program.
+    bool m_trayDrawsMenu = false;
+    // Whether the tray is there is Qt's answer (not a test's).
+    bool m_askQtForTray = false;
+    // The window was sent to the taskbar and may still be there, whatever the desktop reports.
+    bool m_minimizeRequested = false;
 
     QComboBox* ComboBox2 = nullptr;
     QListWidget* CheckListBox1 = nullptr;

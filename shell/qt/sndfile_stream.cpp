@@ -64,9 +64,7 @@ std::unique_ptr<SndfileStream> SndfileStream::Open(const QString& path, QString*
         *error = QStringLiteral("Unsupported channel count or sample rate");
         return nullptr;
     }
-    std::unique_ptr<SndfileStream> stream(new SndfileStream(file, fd, info));
-    stream->QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    return stream;
+    return std::unique_ptr<SndfileStream>(new SndfileStream(file, fd, info));
 }
 
 SndfileStream::SndfileStream(SNDFILE* file, int fd, const SF_INFO& info)
@@ -91,12 +89,6 @@ void SndfileStream::SetOutput(int channels, int sampleRate)
     m_outRate = std::max(1, sampleRate);
 }
 
-void SndfileStream::close()
-{
-    ReleaseFile();
-    QIODevice::close();
-}
-
 void SndfileStream::ReleaseFile()
 {
     if (m_file != nullptr) {
@@ -113,7 +105,7 @@ void SndfileStream::ReleaseFile()
     m_blockPos = 0;
 }
 
-qint64 SndfileStream::readData(char* data, qint64 maxSize)
+qint64 SndfileStream::Read(char* data, qint64 maxSize)
 {
     if (m_ended)
         return 0;
@@ -132,11 +124,6 @@ qint64 SndfileStream::readData(char* data, qint64 maxSize)
         done += got;
     }
     return done * BytesPerFrame();
-}
-
-qint64 SndfileStream::writeData(const char*, qint64)
-{
-    return -1;
 }
 
 qint64 SndfileStream::ReadBlock()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIODevice>
 #include <QString>
 
 #include <sndfile.h>
@@ -12,13 +11,13 @@ namespace vlm {
 
 // A read-only stream of 16-bit interleaved samples decoded from a sound file, read a piece at a time so that no
 // more of the file is held than one read asks for, whatever its header claims.
-class SndfileStream : public QIODevice {
-    Q_OBJECT
-
+class SndfileStream {
 public:
     // Opens the regular file at `path` for decoding. On failure returns nullptr and puts the reason in `error`.
     static std::unique_ptr<SndfileStream> Open(const QString& path, QString* error);
-    ~SndfileStream() override;
+    ~SndfileStream();
+    SndfileStream(const SndfileStream&) = delete;
+    SndfileStream& operator=(const SndfileStream&) = delete;
 
     int FileChannels() const { return m_fileChannels; }
     int FileSampleRate() const { return m_fileRate; }
@@ -30,13 +29,9 @@ public:
     void SetOutput(int channels, int sampleRate);
     int BytesPerFrame() const { return m_outChannels * int(sizeof(qint16)); }
 
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return m_ended; }
-    void close() override;
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override;
-    qint64 writeData(const char* data, qint64 maxSize) override;
+    // Decodes up to `maxSize` bytes (whole frames) into `data`; returns how many it gave, 0 at the end.
+    qint64 Read(char* data, qint64 maxSize);
+    bool AtEnd() const { return m_ended; }
 
 private:
     SndfileStream(SNDFILE* file, int fd, const SF_INFO& info);

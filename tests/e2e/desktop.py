@@ -1,7 +1,8 @@
 """A real desktop for the program: window manager, notification area, sound recording, and the program itself
 under a shifted clock. Used by the end-to-end tests and the desktop benchmark.
 
-Needs DISPLAY (an X server) and PULSE_SERVER with VLM_TEST_SINK (a null sink), as scripts/test.sh provides.
+Needs the desktop stack scripts/services.sh starts (VLM_TEST_STACK): DISPLAY (an X server) or WAYLAND_DISPLAY (a
+Wayland compositor), and PULSE_SERVER with VLM_TEST_SINK (a null sink).
 """
 
 import array
@@ -21,10 +22,18 @@ RATE = 44100
 REFERENCE = dt.timezone(dt.timedelta(hours=8))
 FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 WINDOW_TITLE = "^Vellimor - 20150212 \\(Unicode\\)$"
+STACK = os.environ.get("VLM_TEST_STACK", "x11")
+WAYLAND = STACK == "wayland"
+# The window's own background colour, which nothing else on the test desktop shows.
+WINDOW_GREEN = "rgb(192,220,192)"
+TRAYER = ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120", "--height", "28",
+          "--SetDockType", "true", "--transparent", "false"]
+# The tests' own StatusNotifierItem tray runs on Debian's interpreter, which has python3-gi.
+SNI_PYTHON = "/usr/bin/python3"
 
 
-def run(*args, check=True, timeout=10):
-    return subprocess.run(args, check=check, timeout=timeout, capture_output=True, text=True).stdout
+def run(*args, check=True, timeout=10, cwd=None):
+    return subprocess.run(args, check=check, timeout=timeout, capture_output=True, text=True, cwd=cwd).stdout
 
 
 def wait_for(predicate, timeout, step=0.05, what="condition"):
@@ -38,43 +47,138 @@ def wait_for(predicate, timeout, step=0.05, what="condition"):
 
 
 class Session:
-    """Window manager and notification area on the test's X server, started once for all cases."""
+    """Window manager and notification area of the stack (VLM_TEST_STACK), started once for all cases: openbox and
+    the XEmbed tray trayer on X11, openbox and the tests' own StatusNotifierItem tray on X11 with SNI, the same tray
+    on Wayland (the compositor is one of the services)."""
 
     def __init__(self):
         self.processes = []
+        self.tray = None
 
     def start(self):
-        self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.DEVNULL))
-        time.sleep(0.5)
-        self.processes.append(subprocess.Popen(
-            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
-             "--height", "28", "--SetDockType", "true", "--transparent", "false"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        wait_for(lambda: run("xdotool", "search", "--class", "trayer", check=False).strip(), 5, what="trayer")
-        time.sleep(0.3)
+        if not WAYLAND:
+            self.processes.append(subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                                                   stderr=subprocess.DEVNULL))
+            time.sleep(0.5)
+        self.start_tray()
+
+    def start_tray(self):
+        if STACK == "x11":
+            self.tray = subprocess.Popen(TRAYER, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for(lambda: run("xdotool", "search", "--class", "trayer", check=False).strip(), 5, what="trayer")
+            time.sleep(0.3)
+        else:
+            self.tray = subprocess.Popen([SNI_PYTHON, os.path.join(os.path.dirname(__file__), "sni.py")],
+                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            self.tray.stdout.readline()
+
+    def stop_tray(self):
+        if self.tray:
+            _end(self.tray)
+            if self.tray.stdout:
+                self.tray.stdout.close()
+            self.tray = None
 
     def stop(self):
+        self.stop_tray()
         for process in reversed(self.processes):
-            process.terminate()
-            try:
-                process.wait(5)
-            except subprocess.TimeoutExpired:
-                process.kill()
+            _end(process)
         self.processes.clear()
+
+
+def _end(process):
+    process.terminate()
+    try:
+        process.wait(5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def screenshot(path):
+    """The whole screen as a PNG: the X server's root window, or the compositor's output."""
+    if not WAYLAND:
+        run("import", "-window", "root", path)
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        run("weston-screenshooter", cwd=folder)
+        shutil.move(os.path.join(folder, os.listdir(folder)[0]), path)
+
+
+def green_area(shot=None):
+    """Where the program's window shows its background on the screen, or in the screenshot `shot`
+    (x, y, width, height), or None."""
+    if shot is None:
+        with tempfile.TemporaryDirectory() as folder:
+            shot = os.path.join(folder, "screen.png")
+            screenshot(shot)
+            return green_area(shot)
+    box = run("convert", shot, "-fill", "black", "+opaque", WINDOW_GREEN, "-format", "%@", "info:")
+    w, h, x, y = map(int, re.match(r"(\d+)x(\d+)\+(\d+)\+(\d+)", box).groups())
+    return (x, y, w, h) if w > 100 and h > 100 else None
+
+
+def watch_window(seconds):
+    """Screenshots taken as fast as the screen allows for `seconds`, then looked at: (time, window on screen) for
+    each. Quicker than asking after each picture, for a window that is up for less than a second."""
+    with tempfile.TemporaryDirectory() as folder:
+        shots = []
+        end = time.time() + seconds
+        while time.time() < end:
+            path = os.path.join(folder, f"{len(shots)}.png")
+            taken = time.time()
+            screenshot(path)
+            shots.append((taken, path))
+        return [(taken, green_area(path) is not None) for taken, path in shots]
+
+
+class SoundServer:
+    """A PulseAudio server of the test's own with one null sink, to be killed and started again at will."""
+
+    SINK = "vlm_private"
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="vlm-pulse-")
+        self.address = "unix:" + os.path.join(self.folder, "native")
+        self.env = dict(os.environ, PULSE_SERVER=self.address, PULSE_RUNTIME_PATH=os.path.join(self.folder, "run"),
+                        PULSE_STATE_PATH=os.path.join(self.folder, "state"))
+        self.process = None
+
+    def start(self):
+        log = open(os.path.join(self.folder, "server.log"), "a")
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--log-target=stderr",
+             f"--load=module-native-protocol-unix socket={self.folder}/native auth-anonymous=1",
+             f"--load=module-null-sink sink_name={self.SINK} rate=44100 channels=2"],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=log)
+        log.close()
+        wait_for(lambda: subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0, 10,
+                 what="the sound server")
+        subprocess.run(["pactl", "set-default-sink", self.SINK], env=self.env, capture_output=True, check=True)
+
+    def kill(self):
+        """Ends the server at once, as a crash would."""
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def cleanup(self):
+        self.kill()
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class Recorder:
     """Records the null sink's monitor; knows, for every sample, the wall-clock instant it was played."""
 
-    def __init__(self):
+    def __init__(self, server=None):
         self.samples = array.array("h")
         self.stamps = []  # (index of first sample of the chunk, arrival time of the chunk's end)
         self.lock = threading.Lock()
-        sink = os.environ.get("VLM_TEST_SINK", "vlm_null")
+        sink = server.SINK if server else os.environ.get("VLM_TEST_SINK", "vlm_null")
         self.process = subprocess.Popen(
             ["parec", "-d", sink + ".monitor", "--raw", "--format=s16le", f"--rate={RATE}", "--channels=1",
-             "--latency-msec=10"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+             "--latency-msec=10"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            env=server.env if server else None)
         self.thread = threading.Thread(target=self._pump, daemon=True)
         self.thread.start()
         wait_for(lambda: len(self.stamps) > 3, 5, what="the recorder")
@@ -156,6 +260,7 @@ class Program:
         self.set_offset(0)
         self.log_path = os.path.join(self.root, "log")
         self.zone = zone
+        self.extra_env = {}
         self.process = None
         if settings is not None:
             with open(self.config_path, "wb") as f:
@@ -213,6 +318,7 @@ class Program:
             "FAKETIME_DONT_FAKE_MONOTONIC": "1",
         })
         env.pop("QT_QPA_PLATFORM", None)
+        env.update(self.extra_env)
         return env
 
     def start(self):
@@ -252,6 +358,10 @@ class Program:
         return None
 
     def window_visible(self):
+        """Whether the window is on the screen: mapped on X11; drawn on the compositor's output on Wayland, where
+        a program's windows can't be listed."""
+        if WAYLAND:
+            return green_area() is not None
         w = self.main_window()
         return w is not None and w in self.windows(visible=True)
 
@@ -315,6 +425,11 @@ def settings_bytes(rotation=0, bell=0, ticked=(), autostart=False):
     return struct.pack("<ii168ii", rotation, bell + 1, *schedule, 1 if autostart else 0)
 
 
+def iconic(window):
+    """Whether the X window is minimised (on the taskbar)."""
+    return "Iconic" in run("xprop", "-id", str(window), "WM_STATE", check=False)
+
+
 def rss_kib(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -366,5 +481,9 @@ class DesktopCase(unittest.TestCase):
 
     def start_and_settle(self, program):
         program.start()
-        wait_for(program.window_visible, 10, what="the window to show")
+        if WAYLAND:
+            # Up for half a second or so, too short to catch reliably by asking the compositor for pictures.
+            wait_for(lambda: program.log_matches(r"vlm\.window: hidden"), 10, what="the first tick to hide the window")
+        else:
+            wait_for(program.window_visible, 10, what="the window to show")
         wait_for(lambda: not program.window_visible(), 5, what="the window to hide after the first tick")

@@ -18,7 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import desktop  # noqa: E402
-from desktop import Recorder, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
+from desktop import Recorder, iconic, reference_to_epoch, settings_bytes, wait_for  # noqa: E402
 
 
 RING_NOW = (197 + 62, 204 + 21)
@@ -50,10 +50,6 @@ def client_list():
     return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
 
 
-def iconic(window):
-    return "Iconic" in desktop.run("xprop", "-id", str(window), "WM_STATE", check=False)
-
-
 class Faults(desktop.DesktopCase):
     def setUp(self):
         super().setUp()
@@ -68,6 +64,9 @@ class Faults(desktop.DesktopCase):
 
     def message_boxes(self, program):
         main = program.main_window()
+        # Without the main window in sight (being mapped again, say) nothing can be told apart from it.
+        if main is None:
+            return []
         return [w for w in program.windows() if w != main]
 
     def test_message_boxes_stay_above_the_window_one_per_text(self):
@@ -214,6 +213,51 @@ class Faults(desktop.DesktopCase):
         self.assertIsNotNone(self.recorder.onset_after(due - 0.5, within=2.5), "the 14:55 bell, again")
         self.assertTrue(program.window_visible())
 
+    def test_sound_comes_back_after_the_sound_server(self):
+        day = dt.date(2025, 3, 13)
+        weekday = (day.weekday() + 1) % 7
+        server = desktop.SoundServer()
+        self.addCleanup(server.cleanup)
+        program = self.program(settings=settings_bytes(ticked=[(weekday, 14)]), short_sounds=True)
+        program.extra_env = {"PULSE_SERVER": server.address}
+        ref = lambda h, m, s: reference_to_epoch(day.year, day.month, day.day, h, m, s)  # noqa: E731
+
+        def heard(server_up, h, m, s):
+            """Brings the clock just before the cue at h:m:s; whether its sound reaches the sink."""
+            recorder = Recorder(server) if server_up else None
+            try:
+                program.set_reference_now(ref(h, m, s) - 3, keep_phase=True)
+                due = ref(h, m, s) - program.offset
+                if recorder is None:
+                    wait_for(lambda: program.log_matches(rf"cue \d+ failed"), 6, what=f"the {h}:{m:02} cue to fail")
+                    return False
+                return recorder.onset_after(due - 0.5, within=2.5) is not None
+            finally:
+                if recorder:
+                    recorder.stop()
+
+        # No server at start; one comes before the first cue, which plays.
+        program.set_reference_now(ref(14, 52, 40))
+        self.start_and_settle(program)
+        server.start()
+        self.assertTrue(heard(True, 14, 53, 0), "the prelude, with a server that came after the program")
+        # Killed and started again between two cues: the next cue plays.
+        server.kill()
+        server.start()
+        self.assertTrue(heard(True, 14, 55, 0), "the 14:55 bell after a server restart")
+        # Down at a cue: it is reported once and counts as played; back for the next, which plays.
+        server.kill()
+        heard(False, 15, 0, 0)
+        failures = program.log_matches(r"cue \d+ failed: ")
+        self.assertEqual(len(failures), 1, failures)
+        box = wait_for(lambda: self.message_boxes(program), 5, what="the failure's box")
+        self.assertEqual(len(box), 1)
+        self.assertTrue(program.log_matches(r"vlm\.window: message "), "the failure's text is shown")
+        server.start()
+        self.assertTrue(heard(True, 15, 5, 0), "the 15:05 bell with the server back")
+        self.assertEqual(len(program.log_matches(r"cue \d+ failed: ")), 1)
+        self.assertIsNone(program.process.poll())
+
     def test_frame_is_centred_on_the_work_area(self):
         program = self.program(settings=settings_bytes())
         program.start()
@@ -231,18 +275,13 @@ class Faults(desktop.DesktopCase):
     def test_notification_area_going_away_while_hidden(self):
         program = self.program(settings=settings_bytes())
         self.start_and_settle(program)
-        trayer = self.session.processes[1]
-        trayer.terminate()
-        trayer.wait(5)
+        self.session.stop_tray()
         try:
             # No way back from hidden: the window goes to the taskbar.
             main = program.main_window()
             wait_for(lambda: iconic(main) and main in client_list(), 5, what="the window to go to the taskbar")
         finally:
-            self.session.processes[1] = subprocess.Popen(
-                ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "120",
-                 "--height", "28", "--SetDockType", "true", "--transparent", "false"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.session.start_tray()
         wait_for(program.tray_icon, 5, what="the icon back in the new notification area")
         # Normal hiding is back: shown from the icon, then hidden by its close box.
         program.click_tray(1)

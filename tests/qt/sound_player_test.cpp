@@ -4,12 +4,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -64,9 +66,11 @@ bool WriteBytes(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-QString RunTool(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
+QString RunTool(const QString& program, const QStringList& arguments, int* exitCode = nullptr,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     const bool done = process.waitForStarted(5000) && process.waitForFinished(10000);
     if (exitCode != nullptr)
@@ -83,9 +87,12 @@ QString SinkInputs()
 // Records what reaches the test sink, as the sound server mixes it, in mono at 44.1 kHz.
 class MonitorRecorder {
 public:
-    bool Start()
+    // Records `sink` (the shared test sink by default) on the server that `environment` names.
+    bool Start(const QString& sink = qEnvironmentVariable("VLM_TEST_SINK"),
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
-        const QString source = qEnvironmentVariable("VLM_TEST_SINK") + QStringLiteral(".monitor");
+        const QString source = sink + QStringLiteral(".monitor");
+        m_process.setProcessEnvironment(environment);
         m_process.start(QStringLiteral("parec"),
             { QStringLiteral("-d"), source, QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
                 QStringLiteral("--rate=%1").arg(kMonitorRate), QStringLiteral("--channels=1"),
@@ -183,6 +190,86 @@ QString Describe(const std::vector<Run>& runs)
     return parts.join(QStringLiteral(", "));
 }
 
+// A PulseAudio server of the test's own with one null sink, which the test may kill and start again at will.
+class PrivateServer {
+public:
+    static constexpr const char* kSink = "vlm_private";
+
+    explicit PrivateServer(const QString& folder)
+        : m_folder(folder)
+    {
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert(QStringLiteral("PULSE_SERVER"), Address());
+        m_environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder + QStringLiteral("/runtime"));
+        m_environment.insert(QStringLiteral("PULSE_STATE_PATH"), folder + QStringLiteral("/state"));
+    }
+    ~PrivateServer() { Kill(); }
+
+    QString Address() const { return QStringLiteral("unix:") + m_folder + QStringLiteral("/native"); }
+    const QProcessEnvironment& Environment() const { return m_environment; }
+
+    // Starts the server and waits until it answers.
+    bool Start()
+    {
+        QDir().mkpath(m_folder + QStringLiteral("/runtime"));
+        QDir().mkpath(m_folder + QStringLiteral("/state"));
+        m_process.setProcessEnvironment(m_environment);
+        m_process.setStandardErrorFile(m_folder + QStringLiteral("/server.log"), QIODevice::Append);
+        m_process.start(QStringLiteral("pulseaudio"),
+            { QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+                QStringLiteral("--disallow-exit"), QStringLiteral("--log-target=stderr"),
+                QStringLiteral("--load=module-native-protocol-unix socket=%1/native auth-anonymous=1").arg(m_folder),
+                QStringLiteral("--load=module-null-sink sink_name=%1 rate=44100 channels=2").arg(kSink) });
+        if (!m_process.waitForStarted(5000))
+            return false;
+        return QTest::qWaitFor([this] { return Pactl({ QStringLiteral("info") }); }, 10000)
+            && Pactl({ QStringLiteral("set-default-sink"), QLatin1String(kSink) });
+    }
+
+    // Ends the server at once, as a crash would.
+    void Kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    bool Pactl(const QStringList& arguments) const
+    {
+        int exitCode = -1;
+        RunTool(QStringLiteral("pactl"), arguments, &exitCode, m_environment);
+        return exitCode == 0;
+    }
+
+private:
+    QString m_folder;
+    QProcessEnvironment m_environment;
+    QProcess m_process;
+};
+
+// Points this process's sound clients at another server for as long as it lives.
+class ServerAddressOverride {
+public:
+    explicit ServerAddressOverride(const QString& address)
+        : m_old(qgetenv("PULSE_SERVER"))
+        , m_had(qEnvironmentVariableIsSet("PULSE_SERVER"))
+    {
+        qputenv("PULSE_SERVER", address.toLocal8Bit());
+    }
+    ~ServerAddressOverride()
+    {
+        if (m_had)
+            qputenv("PULSE_SERVER", m_old);
+        else
+            qunsetenv("PULSE_SERVER");
+    }
+
+private:
+    QByteArray m_old;
+    bool m_had;
+};
+
 } // namespace
 
 // QSKIP returns from the function it is written in, so this is a macro and not a helper.
@@ -201,7 +288,8 @@ private slots:
     void toneArrives();
     void stopCutsOff();
     void replayRestartsFromTheBeginning();
-    void noServerReportsError();
+    void soundComesBackWithTheServer_data();
+    void soundComesBackWithTheServer();
 
 private:
     QString Fixture(const QString& name) const { return m_dir.filePath(name); }
@@ -373,41 +461,87 @@ void SoundPlayerTest::replayRestartsFromTheBeginning()
     QVERIFY2(runs[4].windows * 20 >= 740, qPrintable(heard));
 }
 
-void SoundPlayerTest::noServerReportsError()
+void SoundPlayerTest::soundComesBackWithTheServer_data()
 {
-    const QString path = Fixture("server.wav");
-    QVERIFY(WriteSound(path, 0.5, Tone(440)));
-
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + Fixture("no-such-server"));
-    environment.insert(QStringLiteral("VLM_PLAY_AND_PRINT"), path);
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    QVERIFY(child.waitForFinished(20000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    const QString error = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
-    qInfo() << "without a server ->" << error;
-    QVERIFY(!error.isEmpty());
+    // What happens to the server between cues, one word a step: "start" and "kill" the server, "suspend" and
+    // "resume" its sink, and the cues: "plays" (heard whole on the sink), "fails" (reported, nothing open),
+    // "cue" (whatever it does, the player stays usable), "playing" (a long sound under way) and "ended" (that
+    // sound has stopped by itself).
+    QTest::addColumn<QStringList>("steps");
+    const auto steps = [](const char* words) { return QString::fromLatin1(words).split(QLatin1Char(' ')); };
+    QTest::newRow("killed and restarted between two cues") << steps("start plays kill start plays");
+    QTest::newRow("down at a cue, back for the next") << steps("start plays kill fails start plays");
+    QTest::newRow("no server at start, one appears before the first cue") << steps("start plays plays");
+    QTest::newRow("no server at the first cues, then one appears") << steps("fails fails start plays");
+    QTest::newRow("killed while a sound plays") << steps("start playing kill ended start plays");
+    QTest::newRow("sink suspended and resumed") << steps("start plays suspend cue resume plays");
 }
 
-// Plays the file named by VLM_PLAY_AND_PRINT and prints what Play returned; the no-server case runs this in a
-// child process, because the audio layer connects to the server once per process.
-static int PlayAndPrint(const QString& path)
+void SoundPlayerTest::soundComesBackWithTheServer()
 {
+    QFETCH(QStringList, steps);
+    if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty())
+        QSKIP("needs the pulseaudio server program");
+    const QString tone = Fixture("comeback.wav");
+    const QString longTone = Fixture("comeback-long.wav");
+    QVERIFY(WriteSound(tone, 0.5, Tone(440)));
+    QVERIFY(WriteSound(longTone, 5.0, Tone(440)));
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    PrivateServer server(folder.path());
+    ServerAddressOverride address(server.Address());
     vlm::SndfileSoundPlayer player;
-    const QString error = player.Play(path);
-    QTextStream(stdout) << error << Qt::endl;
-    player.Stop();
-    return 0;
+    QSignalSpy finished(&player, &vlm::SndfileSoundPlayer::Finished);
+
+    for (int i = 0; i < steps.size(); ++i) {
+        const QString& step = steps[i];
+        const QByteArray where = QStringLiteral("step %1 (%2)").arg(i + 1).arg(step).toUtf8();
+        if (step == QLatin1String("start")) {
+            QVERIFY2(server.Start(), where);
+        } else if (step == QLatin1String("kill")) {
+            server.Kill();
+        } else if (step == QLatin1String("suspend") || step == QLatin1String("resume")) {
+            const QString on = step == QLatin1String("suspend") ? QStringLiteral("1") : QStringLiteral("0");
+            QVERIFY2(server.Pactl({ QStringLiteral("suspend-sink"), QLatin1String(PrivateServer::kSink), on }), where);
+        } else if (step == QLatin1String("plays")) {
+            MonitorRecorder recorder;
+            QVERIFY2(recorder.Start(QLatin1String(PrivateServer::kSink), server.Environment()), where);
+            finished.clear();
+            const QString error = player.Play(tone);
+            QVERIFY2(error.isEmpty(), where + ": " + error.toUtf8());
+            QVERIFY2(finished.wait(5000), where);
+            QVERIFY(!player.IsPlaying());
+            QTest::qWait(200);
+            const std::vector<Run> runs = Runs(Classify(recorder.Stop()));
+            const QString heard = Describe(runs);
+            const bool whole = std::any_of(
+                runs.begin(), runs.end(), [](const Run& run) { return run.label == 440 && run.windows * 20 >= 440; });
+            QVERIFY2(whole, where + ": heard " + heard.toUtf8());
+        } else if (step == QLatin1String("fails")) {
+            const QString error = player.Play(tone);
+            qInfo().noquote() << where << "->" << error;
+            QVERIFY2(!error.isEmpty(), where);
+            QVERIFY(!player.IsPlaying());
+        } else if (step == QLatin1String("cue")) {
+            const QString error = player.Play(tone);
+            qInfo().noquote() << where << "->" << (error.isEmpty() ? QStringLiteral("(plays)") : error);
+            QTest::qWait(500);
+        } else if (step == QLatin1String("playing")) {
+            QCOMPARE(player.Play(longTone), QString());
+            QTest::qWait(300);
+            QVERIFY2(player.IsPlaying(), where);
+        } else if (step == QLatin1String("ended")) {
+            QTRY_VERIFY2_WITH_TIMEOUT(!player.IsPlaying(), where, 3000);
+        } else {
+            QFAIL(where);
+        }
+    }
 }
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("VLM_PLAY_AND_PRINT"))
-        return PlayAndPrint(qEnvironmentVariable("VLM_PLAY_AND_PRINT"));
     SoundPlayerTest test;
     return QTest::qExec(&test, argc, argv);
 }
