@@ -264,11 +264,16 @@ class WindowsEndToEnd(WineDesktopCase):
         before = set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
         program.click_tray(3)
         wait_for(program.window_visible, 5, what="a right click to show the window")
-        wait_for(lambda: set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
-                 - before - {str(program.main_window())} - {str(w) for w in program.message_windows()},
-                 5, what="the tray menu")
+        menu = wait_for(lambda: set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe",
+                                        check=False).split())
+                        - before - {str(program.main_window())} - {str(w) for w in program.message_windows()},
+                        5, what="the tray menu")
         time.sleep(0.3)
-        run("xdotool", "key", "e")
+        # "結束程式(&E)" is the menu's last entry: clicked as a user would.
+        x, y, width, height = program.geometry(min(menu))
+        run("xdotool", "mousemove", str(x + width // 2), str(y + height - 8))
+        time.sleep(0.15)
+        run("xdotool", "click", "1")
         self.assertEqual(program.process.wait(10), 0)
         self.assertEqual(len(program.settings()), 684)
 
