@@ -132,6 +132,17 @@ def watch_window(seconds):
         return [(taken, green_area(path) is not None) for taken, path in shots]
 
 
+def click_at(point, button=1):
+    """Clicks at `point` (x, y on the screen), coming from elsewhere as a hand on the mouse would, so that what is
+    there sees the pointer enter."""
+    x, y = point
+    run("xdotool", "mousemove", str(x - 60), str(y - 60))
+    time.sleep(0.1)
+    run("xdotool", "mousemove", str(x), str(y))
+    time.sleep(0.15)
+    run("xdotool", "click", str(button))
+
+
 class SoundServer:
     """A PulseAudio server of the test's own with one null sink, to be killed and started again at will."""
 
@@ -389,13 +400,7 @@ class Program:
         return None
 
     def click_tray(self, button=1):
-        x, y = wait_for(self.tray_icon, 5, what="the tray icon")
-        # Come from elsewhere, as a hand on the mouse would, so the icon sees the pointer enter.
-        run("xdotool", "mousemove", str(x - 60), str(y - 60))
-        time.sleep(0.1)
-        run("xdotool", "mousemove", str(x), str(y))
-        time.sleep(0.1)
-        run("xdotool", "click", str(button))
+        click_at(wait_for(self.tray_icon, 5, what="the tray icon"), button)
 
     def settings(self):
         with open(self.config_path, "rb") as f:

@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import desktop  # noqa: E402
-from desktop import Recorder, run, settings_bytes, wait_for  # noqa: E402
+from desktop import Recorder, click_at, run, settings_bytes, wait_for  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run.sh")
 TITLE = "Vellimor - 20150212 (Unicode)"
@@ -184,12 +184,7 @@ class WineProgram:
         return None
 
     def click_tray(self, button=1):
-        x, y = wait_for(self.tray_icon, 10, what="the tray icon")
-        run("xdotool", "mousemove", str(x - 60), str(y - 60))
-        time.sleep(0.1)
-        run("xdotool", "mousemove", str(x), str(y))
-        time.sleep(0.15)
-        run("xdotool", "click", str(button))
+        click_at(wait_for(self.tray_icon, 10, what="the tray icon"), button)
 
     def settings(self):
         with open(self.config_path, "rb") as f:
@@ -271,9 +266,7 @@ class WindowsEndToEnd(WineDesktopCase):
         time.sleep(0.3)
         # "結束程式(&E)" is the menu's last entry: clicked as a user would.
         x, y, width, height = program.geometry(min(menu))
-        run("xdotool", "mousemove", str(x + width // 2), str(y + height - 8))
-        time.sleep(0.15)
-        run("xdotool", "click", "1")
+        click_at((x + width // 2, y + height - 8))
         self.assertEqual(program.process.wait(10), 0)
         self.assertEqual(len(program.settings()), 684)
 
