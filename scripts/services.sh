@@ -5,9 +5,8 @@
 #            (the tests add a StatusNotifierItem host on the bus);
 #   x11-sni  Xvfb, PulseAudio and a private session bus (the tests add openbox and a StatusNotifierItem host).
 # It exports VLM_TEST_STACK, DISPLAY or WAYLAND_DISPLAY, PULSE_SERVER and VLM_TEST_SINK (and
-# DBUS_SESSION_BUS_ADDRESS on the SNI stacks) for the tests; on x11, where Wine is installed, also WINEPREFIX: one
-# Wine prefix on that display and sound server, shared by the Windows tests. `stop_services` stops whatever was
-# started.
+# DBUS_SESSION_BUS_ADDRESS on the SNI stacks) for the tests; `start_wine` adds WINEPREFIX: one Wine prefix on that
+# display and sound server, shared by the Windows tests. `stop_services` stops whatever was started.
 
 vlm_services_dir=""
 vlm_service_pids=()
@@ -94,7 +93,6 @@ start_services() {
     x11)
         start_xvfb
         start_pulseaudio
-        start_wine
         ;;
     wayland)
         start_runtime_dir

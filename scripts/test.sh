@@ -35,7 +35,10 @@ run_on_stack() {
 }
 
 linux_tests() { (cd "$build" && ctest --output-on-failure "$@"); }
-windows_tests() { (cd "$win_build" && ctest --output-on-failure -L win32 "$@"); }
+windows_tests() {
+    start_wine
+    (cd "$win_build" && ctest --output-on-failure -L win32 "$@")
+}
 all_tests() {
     local failed=0
     linux_tests "$@" || failed=1
