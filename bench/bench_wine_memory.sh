@@ -22,11 +22,12 @@ source "$root/scripts/services.sh"
 cleanup() { stop_services; rm -rf "$work"; }
 trap cleanup EXIT
 start_services
+start_wine
 
-# Resident and proportional set (kB) of the processes whose command line matches $1.
-memory_of() {
+# Resident and proportional set (kB) summed over the given process ids.
+memory_sum() {
     local pid rss=0 pss=0 line
-    for pid in $(pgrep -f -- "$1" || true); do
+    for pid in "$@"; do
         [ -r "/proc/$pid/smaps_rollup" ] || continue
         while read -r line; do
             case "$line" in
@@ -38,19 +39,19 @@ memory_of() {
     echo "$rss $pss"
 }
 
+# The same for the processes whose command line matches $1.
+memory_of() {
+    # shellcheck disable=SC2046
+    memory_sum $(pgrep -f -- "$1" || true)
+}
+
 # Wine's processes in this prefix besides the program: wineserver and the services a prefix runs.
 wine_own() {
-    local rss=0 pss=0 pid line
+    local pid pids=()
     for pid in $(pgrep -f -- 'wineserver|services.exe|winedevice.exe|plugplay.exe|svchost.exe|explorer.exe|rpcss.exe' || true); do
-        grep -qz "^WINEPREFIX=$WINEPREFIX$" "/proc/$pid/environ" 2>/dev/null || continue
-        while read -r line; do
-            case "$line" in
-            Rss:*) rss=$((rss + $(echo "$line" | awk '{print $2}'))) ;;
-            Pss:*) pss=$((pss + $(echo "$line" | awk '{print $2}'))) ;;
-            esac
-        done <"/proc/$pid/smaps_rollup"
+        grep -qz "^WINEPREFIX=$WINEPREFIX$" "/proc/$pid/environ" 2>/dev/null && pids+=("$pid")
     done
-    echo "$rss $pss"
+    memory_sum "${pids[@]}"
 }
 
 measure() {
