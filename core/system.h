@@ -18,6 +18,12 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+#ifdef _WIN32
+// UTF-8 (the program's strings) to UTF-16 (the wide Windows APIs) and back; invalid sequences become U+FFFD.
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+#endif
+
 // `relative` (written with "/") with the system's own separators.
 std::string NativePath(std::string_view relative);
 

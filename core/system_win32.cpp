@@ -20,21 +20,11 @@ constexpr std::wstring_view kTemporaryMark = L".saving-";
 constexpr std::int64_t kFileTimeEpochSeconds = 11644473600;
 constexpr std::int64_t kFileTimeTicksPerSecond = 10000000;
 
-std::wstring Wide(std::string_view utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
-
 // The path as the wide file APIs take it. A long absolute path gets the "\\?\" form, which lifts the MAX_PATH
 // limit of the plain form (a program folder may be nested deep, or named in long words).
 std::wstring ApiPath(const std::string& path)
 {
-    std::wstring wide = Wide(path);
+    std::wstring wide = Widen(path);
     for (wchar_t& c : wide)
         if (c == L'/')
             c = L'\\';
@@ -160,6 +150,28 @@ bool ProcessGone(unsigned long pid)
 }
 
 } // namespace
+
+std::wstring Widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+    return wide;
+}
+
+std::string Narrow(std::wstring_view utf16)
+{
+    if (utf16.empty())
+        return {};
+    const int size
+        = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(
+        CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
 
 std::string NativePath(std::string_view relative)
 {
@@ -344,7 +356,7 @@ void DeleteFileOrLink(const std::string& path)
 
 bool ChangeDirectory(const std::string& path)
 {
-    std::wstring wide = Wide(path);
+    std::wstring wide = Widen(path);
     // "" is the root of a program at a root, "C:" that of drive C: (on its own it names the drive's current folder).
     if (wide.empty() || wide.back() == L':')
         wide += L'\\';
