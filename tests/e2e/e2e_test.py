@@ -142,14 +142,6 @@ class EndToEnd(desktop.DesktopCase):
         wait_for(lambda: not os.path.exists(entry), 3, what="the entry to go")
         self.assertEqual(program.settings()[680], 0)
 
-    def test_second_start_shows_the_first(self):
-        program = self.program(settings=settings_bytes())
-        self.start_and_settle(program)
-        second = program.start_second()
-        self.assertEqual(second.returncode, 0)
-        wait_for(program.window_visible, 3, what="the first program's window")
-        self.assertIsNone(program.process.poll())
-
 
 def _frame_origin(program):
     x, y = program.window_origin()
