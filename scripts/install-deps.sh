@@ -14,6 +14,7 @@ packages=(
     fonts-liberation fonts-dejavu-core fonts-wqy-microhei
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest icoutils
     wine wine64 wine32:i386
+    debhelper dpkg-dev fakeroot lintian appstream nsis
 )
 
 sudo=""
