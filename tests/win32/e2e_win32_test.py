@@ -95,6 +95,7 @@ class WineProgram:
                 os.symlink(source, os.path.join(self.dir, name))
         self.log_path = os.path.join(self.dir, "vlm.log")
         self.process = None
+        self.extra_env = {}
         if settings is not None:
             with open(self.config_path, "wb") as f:
                 f.write(settings)
@@ -110,6 +111,7 @@ class WineProgram:
     def environment(self):
         env = dict(os.environ)
         env.update({"TZ": "CST-8", "VLM_LOG": windows_path(self.log_path)})
+        env.update(self.extra_env)
         return env
 
     def start(self):
@@ -296,6 +298,81 @@ class WindowsEndToEnd(WineDesktopCase):
         self.assertGreaterEqual(onset - due, -0.05)
         self.assertLess(onset - due, 1.0)
         self.assertEqual(program.message_windows(), [])
+
+    def ring_now_at_the_start_of_a_second(self, program):
+        """Presses "立即Vellimor" early in a second; the second its bell is due in."""
+        while time.time() % 1 > 0.3 or time.time() % 1 < 0.05:
+            time.sleep(0.01)
+        clicked = time.time()
+        program.click_in_window(*RING_NOW)
+        return int(clicked) + 2
+
+    def tick_count(self, program):
+        return len(program.log_matches(r"vlm\.tick: tick "))
+
+    def test_sound_server_dying_mid_bell(self):
+        # Wine plays through the sound server it finds at its first sound; this one the test kills at will.
+        server = desktop.SoundServer()
+        self.addCleanup(server.cleanup)
+        server.start()
+        program = self.program(settings=settings_bytes())
+        program.extra_env = {"PULSE_SERVER": server.address}
+        program.start()
+        wait_for(lambda: self.tick_count(program) >= 2, 60, what="the program to start and tick")
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.3)
+
+        recorder = Recorder(server)
+        try:
+            due = self.ring_now_at_the_start_of_a_second(program)
+            self.assertIsNotNone(recorder.onset_after(due - 0.5, within=2.5), "the first bell")
+        finally:
+            recorder.stop()
+        # Gone in the middle of the bell, as a crashed server or a dead audio driver would be.
+        time.sleep(1)
+        server.kill()
+        time.sleep(0.5)
+
+        # Pressed again: the press stops the bell that can no longer end, and its first bell falls two seconds
+        # later. Neither may hold up the window, the clock or the later reminders.
+        self.ring_now_at_the_start_of_a_second(program)
+        ticks = self.tick_count(program)
+        time.sleep(4)
+        self.assertGreaterEqual(self.tick_count(program) - ticks, 3, "the clock must keep ticking")
+        self.assertIsNone(program.process.poll())
+
+        # The server back; a little later the next ring is heard.
+        server.start()
+        time.sleep(6)
+        recorder = Recorder(server)
+        try:
+            due = self.ring_now_at_the_start_of_a_second(program)
+            self.assertIsNotNone(recorder.onset_after(due - 0.5, within=2.5), "a bell with the server back")
+        finally:
+            recorder.stop()
+        ticks = self.tick_count(program)
+        time.sleep(2.5)
+        self.assertGreaterEqual(self.tick_count(program) - ticks, 2, "the clock must keep ticking")
+
+        # The tray's exit ends the process, and with it the single-instance lock: a new start runs.
+        self.exit_from_tray(program)
+        self.assertEqual(program.process.wait(10), 0)
+        self.assertEqual(len(program.settings()), 684)
+
+    def exit_from_tray(self, program):
+        """Chooses "結束程式(&E)" in the tray icon's menu, as a user would."""
+        before = set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
+        program.click_tray(3)
+        wait_for(program.window_visible, 5, what="a right click to show the window")
+        menu = wait_for(lambda: set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe",
+                                        check=False).split())
+                        - before - {str(program.main_window())} - {str(w) for w in program.message_windows()},
+                        5, what="the tray menu")
+        time.sleep(0.3)
+        # "結束程式(&E)" is the menu's last entry.
+        x, y, width, height = program.geometry(min(menu))
+        click_at((x + width // 2, y + height - 8))
 
     def test_run_value_follows_the_box(self):
         program = self.program(settings=settings_bytes(autostart=True))
