@@ -235,6 +235,12 @@ void MainForm::PlayCue(int i)
     }
 }
 
+void MainForm::SoundFailed(const std::string& error)
+{
+    m_view.Log(LogTopic::Sound, "sound failed: " + error);
+    m_view.ShowMessage(error);
+}
+
 void MainForm::StopSound()
 {
     if (m_services.Player && m_services.Player->IsPlaying())

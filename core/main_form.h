@@ -49,6 +49,8 @@ public:
     void SelectToday() override;
     void PlayCue(int i) override;
     void StopSound() override;
+    // A sound failed after its Play had returned: the user is told as for a failed open.
+    void SoundFailed(const std::string& error);
     void ShowSettingsMessage(SettingsMessage message) override;
 
     void ShowDaySchedule(int day);

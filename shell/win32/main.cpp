@@ -56,7 +56,7 @@ int Run()
         services.log = [&log](vlm::LogTopic, const std::string& line) { log.Write(line); };
 
     TForm1 Form1(std::move(services));
-    player.SetNotifyWindow(Form1.Handle());
+    player.SetFailureHandler([&Form1](const std::string& error) { Form1.Form().SoundFailed(error); });
     Form1.FormCreate();
     Form1.Show();
     Form1.Log(vlm::LogTopic::Window, "started");

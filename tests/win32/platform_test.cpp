@@ -1,3 +1,4 @@
+#include "shell/win32/mci_media_layer.h"
 #include "shell/win32/mci_sound_output.h"
 #include "shell/win32/run_key_autostart.h"
 #include "shell/win32/text.h"
@@ -124,19 +125,43 @@ protected:
 
 } // namespace
 
+namespace {
+
+// Runs this thread's messages (the sound output's news) until `done` holds or five seconds have passed.
+template <typename Predicate> bool PumpUntil(Predicate done)
+{
+    const ULONGLONG end = GetTickCount64() + 5000;
+    while (!done()) {
+        if (GetTickCount64() > end)
+            return false;
+        MSG message {};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(10);
+    }
+    return true;
+}
+
+} // namespace
+
 TEST_F(MciTest, FailuresCarryTheMediaLayersText)
 {
     vlm::win32::MciSoundOutput player;
-    const std::string missing = player.Play(File(L"missing.wav"));
-    EXPECT_NE(missing, "");
-    EXPECT_NE(missing, "Unknown error code");
+    std::vector<std::string> failures;
+    player.SetFailureHandler([&](const std::string& text) { failures.push_back(text); });
+    EXPECT_EQ(player.Play(File(L"missing.wav")), "");
+    ASSERT_TRUE(PumpUntil([&] { return !failures.empty(); }));
+    EXPECT_NE(failures[0], "");
+    EXPECT_NE(failures[0], "Unknown error code");
     EXPECT_FALSE(player.IsPlaying());
 
     std::ofstream(m_dir / L"garbage.wav") << "not a sound";
-    EXPECT_NE(player.Play(File(L"garbage.wav")), "");
+    player.Play(File(L"garbage.wav"));
+    ASSERT_TRUE(PumpUntil([&] { return failures.size() == 2; }));
+    EXPECT_NE(failures[1], "");
     EXPECT_FALSE(player.IsPlaying());
 
-    EXPECT_EQ(vlm::win32::MciSoundOutput::ErrorText(0x7FFF), "Unknown error code");
+    EXPECT_EQ(vlm::win32::MciMediaLayer().ErrorText(0x7FFF), "Unknown error code");
     player.Stop();
 }
 
@@ -146,20 +171,44 @@ TEST_F(MciTest, PlaysStopsAndPlaysAgainFromTheStart)
         GTEST_SKIP() << "no sound device";
     WriteTone(m_dir / L"鐘.wav", 3000);
     vlm::win32::MciSoundOutput player;
-    const std::string error = player.Play(File(L"鐘.wav"));
-    ASSERT_EQ(error, "");
+    std::vector<std::string> failures;
+    player.SetFailureHandler([&](const std::string& text) { failures.push_back(text); });
+    ASSERT_EQ(player.Play(File(L"鐘.wav")), "");
     EXPECT_TRUE(player.IsPlaying());
     player.Stop();
     EXPECT_FALSE(player.IsPlaying());
     EXPECT_EQ(player.Play(File(L"鐘.wav")), "");
     EXPECT_TRUE(player.IsPlaying());
-    // Playing another file first closes the one open.
+    // Playing another file first closes the one open; a sound that has ended is not playing.
     WriteTone(m_dir / L"short.wav", 100);
     EXPECT_EQ(player.Play(File(L"short.wav")), "");
-    const ULONGLONG start = GetTickCount64();
-    while (player.IsPlaying() && GetTickCount64() - start < 5000)
-        Sleep(20);
-    // A sound that has ended is not playing; Stop then does nothing harmful.
-    EXPECT_FALSE(player.IsPlaying());
+    EXPECT_TRUE(PumpUntil([&] { return !player.IsPlaying(); }));
+    EXPECT_EQ(failures, std::vector<std::string> {});
     player.Stop();
 }
+
+// A program folder deep enough that its sounds' paths reach MAX_PATH characters: the layer takes no such path, so
+// the output names the file in a way it can open.
+class DeepFolderTest : public MciTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(DeepFolderTest, SoundsPlay)
+{
+    fs::path deep = m_dir;
+    while (deep.wstring().size() < 262)
+        deep /= std::wstring(60, L'd');
+    fs::create_directories(deep);
+    const fs::path file = deep / GetParam();
+    WriteTone(file, 300);
+    ASSERT_GE(file.wstring().size(), std::size_t(MAX_PATH));
+    const std::wstring name = vlm::win32::MciSoundOutput::OpenableName(vlm::win32::Narrow(file.wstring()));
+    EXPECT_LT(name.size(), std::size_t(MAX_PATH));
+
+    vlm::win32::MciSoundOutput player;
+    std::vector<std::string> failures;
+    player.SetFailureHandler([&](const std::string& text) { failures.push_back(text); });
+    EXPECT_EQ(player.Play(vlm::win32::Narrow(file.wstring())), "");
+    EXPECT_TRUE(PumpUntil([&] { return !player.IsPlaying(); }));
+    EXPECT_EQ(failures, std::vector<std::string> {});
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DeepFolderTest, ::testing::Values(L"bell1.wav", L"鐘聲.wav"));
