@@ -341,6 +341,9 @@ class WindowsEndToEnd(WineDesktopCase):
         time.sleep(4)
         self.assertGreaterEqual(self.tick_count(program) - ticks, 3, "the clock must keep ticking")
         self.assertIsNone(program.process.poll())
+        # The bell lost to the stuck sound output is reported, in one box.
+        wait_for(lambda: program.log_matches(r"vlm\.sound: sound failed: "), 10, what="the lost bell's report")
+        self.assertEqual(len(program.message_windows()), 1)
 
         # The server back; a little later the next ring is heard.
         server.start()
@@ -354,11 +357,14 @@ class WindowsEndToEnd(WineDesktopCase):
         ticks = self.tick_count(program)
         time.sleep(2.5)
         self.assertGreaterEqual(self.tick_count(program) - ticks, 2, "the clock must keep ticking")
+        self.assertEqual(len(program.log_matches(r"vlm\.sound: sound failed: ")), 1, program.log_lines())
 
-        # The tray's exit ends the process, and with it the single-instance lock: a new start runs.
+        # The tray's exit ends the process, and with it the single-instance lock: the next start runs.
         self.exit_from_tray(program)
         self.assertEqual(program.process.wait(10), 0)
         self.assertEqual(len(program.settings()), 684)
+        program.start()
+        wait_for(lambda: len(program.log_matches(r"vlm\.window: started")) == 2, 30, what="a new start")
 
     def exit_from_tray(self, program):
         """Chooses "結束程式(&E)" in the tray icon's menu, as a user would."""
