@@ -19,6 +19,10 @@ public:
     // Stops the program starting at logon when the entry there is ours (it starts programDir's VLM); an entry
     // that starts anything else is left alone. Failures are not reported.
     virtual void UnregisterAutostart(const std::string& programDir) = 0;
+
+    // Whether the entry in place now starts programDir's VLM: what a Register or Unregister really did, which
+    // neither reports when the entry's place can't be opened.
+    virtual bool IsRegistered(const std::string& programDir) const = 0;
 };
 
 } // namespace vlm

@@ -62,7 +62,12 @@ void MainForm::RegisterAutostart()
     if (!m_services.Autostart)
         return;
     const std::string error = m_services.Autostart->RegisterAutostart(ProgramDir());
-    m_view.Log(LogTopic::Autostart, error.empty() ? "registered " + ProgramDir() : error);
+    // A place that can't be opened is not the user's concern, but the log says what became of the entry.
+    if (m_services.Autostart->IsRegistered(ProgramDir()))
+        m_view.Log(LogTopic::Autostart, "registered " + ProgramDir());
+    else
+        m_view.Log(LogTopic::Autostart,
+            "not registered, the entry was not written: " + ProgramDir() + (error.empty() ? "" : ": " + error));
     if (!error.empty())
         m_view.ShowMessage(error);
 }
@@ -203,7 +208,10 @@ void MainForm::CheckBox1Click(bool checked)
         RegisterAutostart();
     else if (m_services.Autostart) {
         m_services.Autostart->UnregisterAutostart(ProgramDir());
-        m_view.Log(LogTopic::Autostart, "unregistered " + ProgramDir());
+        m_view.Log(LogTopic::Autostart,
+            m_services.Autostart->IsRegistered(ProgramDir())
+                ? "not unregistered, the entry was not removed: " + ProgramDir()
+                : "unregistered " + ProgramDir());
     }
 }
 

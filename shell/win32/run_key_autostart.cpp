@@ -3,6 +3,7 @@
 #include "shell/win32/handles.h"
 #include "shell/win32/text.h"
 
+#include <optional>
 #include <vector>
 
 namespace vlm::win32 {
@@ -22,6 +23,26 @@ std::wstring_view Unquoted(std::wstring_view text)
     if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"')
         return text.substr(1, text.size() - 2);
     return text;
+}
+
+// The string data of our value under an open key, or nothing when there is none.
+std::optional<std::wstring> ReadValue(HKEY key)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
+        != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(buffer.data());
+}
+
+bool StartsProgram(const std::optional<std::wstring>& data, const std::string& programDir)
+{
+    return data && SamePath(Unquoted(*data), Unquoted(RunKeyAutostart::CommandLine(programDir)));
 }
 
 } // namespace
@@ -58,19 +79,18 @@ void RunKeyAutostart::UnregisterAutostart(const std::string& programDir)
         != ERROR_SUCCESS)
         return;
     const RegistryKey key(opened);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.Get(), kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS
-        || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return;
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key.Get(), kValueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
-        != ERROR_SUCCESS)
-        return;
-    const std::wstring data(buffer.data());
     // Another program folder's copy (or anything else) that uses the name keeps its entry.
-    if (SamePath(Unquoted(data), Unquoted(CommandLine(programDir))))
+    if (StartsProgram(ReadValue(key.Get()), programDir))
         RegDeleteValueW(key.Get(), kValueName);
+}
+
+bool RunKeyAutostart::IsRegistered(const std::string& programDir) const
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return false;
+    const RegistryKey key(opened);
+    return StartsProgram(ReadValue(key.Get()), programDir);
 }
 
 } // namespace vlm::win32

@@ -16,6 +16,7 @@ public:
 
     std::string RegisterAutostart(const std::string& programDir) override;
     void UnregisterAutostart(const std::string& programDir) override;
+    bool IsRegistered(const std::string& programDir) const override;
 
     // The value's data for a program folder: its VLM.exe in double quotes, so a folder with spaces stays whole.
     static std::wstring CommandLine(const std::string& programDir);

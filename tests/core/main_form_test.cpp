@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     void StartTimer(int delayMs) override { Record("timer " + std::to_string(delayMs)); }
     void StopTimer() override { Record("timer stop"); }
     void EndProgram(const std::string& farewell) override { Record("end " + farewell); }
+    void Log(LogTopic, const std::string& text) override { logs.push_back(text); }
+
+    std::vector<std::string> logs;
 
     std::string clock;
 
@@ -68,12 +72,21 @@ class FakeAutostart final : public AutostartStore {
 public:
     std::vector<std::string>* log = nullptr;
     std::string failure;
+    // Whether the entry's place takes writes; when it doesn't, registering and unregistering change nothing.
+    bool writable = true;
+    bool registered = false;
     std::string RegisterAutostart(const std::string& dir) override
     {
         log->push_back("register " + dir);
+        registered = registered || (writable && failure.empty());
         return failure;
     }
-    void UnregisterAutostart(const std::string& dir) override { log->push_back("unregister " + dir); }
+    void UnregisterAutostart(const std::string& dir) override
+    {
+        log->push_back("unregister " + dir);
+        registered = registered && !writable;
+    }
+    bool IsRegistered(const std::string&) const override { return registered; }
 };
 
 // 2015-02-12, a Thursday, in a Beijing-time zone so the local weekday is the reference one.
@@ -281,6 +294,57 @@ TEST_F(MainFormTest, AutostartBoxFollowsTheEntryAtOnce)
     ASSERT_TRUE(LoadSettings(Config(), saved));
     EXPECT_FALSE(saved.AutostartFlag);
 }
+
+// What the log says about the start-at-logon entry after the box is ticked or cleared, for an entry whose place
+// takes writes, refuses them without a word (a read-only Run key), or fails the write with a text to show.
+struct AutostartLogCase {
+    const char* name;
+    bool writable;
+    const char* failure;
+    bool registeredBefore;
+    bool tick;
+    const char* log; // with <dir> for the program folder
+    bool message;
+};
+
+class AutostartLog : public MainFormTest, public testing::WithParamInterface<AutostartLogCase> {};
+
+TEST_P(AutostartLog, SaysWhatBecameOfTheEntry)
+{
+    const AutostartLogCase& c = GetParam();
+    Settings settings;
+    settings.AutostartFlag = false;
+    WriteSettings(settings);
+    Create();
+    m_autostart.writable = c.writable;
+    m_autostart.failure = c.failure;
+    m_autostart.registered = c.registeredBefore;
+    m_view.calls.clear();
+    m_view.logs.clear();
+    m_form->CheckBox1Click(c.tick);
+
+    std::string expected = c.log;
+    expected.replace(expected.find("<dir>"), 5, m_dir.Path());
+    std::vector<std::string> said;
+    for (const std::string& line : m_view.logs)
+        if (line.find("registered") != std::string::npos)
+            said.push_back(line);
+    EXPECT_EQ(said, std::vector<std::string> { expected });
+    const bool shown = std::find(m_view.calls.begin(), m_view.calls.end(), std::string("message ") + c.failure)
+        != m_view.calls.end();
+    EXPECT_EQ(shown, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, AutostartLog,
+    testing::Values(AutostartLogCase { "Written", true, "", false, true, "registered <dir>", false },
+        AutostartLogCase { "ReadOnlyPlace", false, "", false, true, "not registered, the entry was not written: <dir>",
+            false },
+        AutostartLogCase { "WriteFails", true, kAutostartFailedText, false, true,
+            "not registered, the entry was not written: <dir>: Failed to set data for 'VLM'", true },
+        AutostartLogCase { "Removed", true, "", true, false, "unregistered <dir>", false },
+        AutostartLogCase { "ReadOnlyPlaceKeepsIt", false, "", true, false,
+            "not unregistered, the entry was not removed: <dir>", false }),
+    [](const testing::TestParamInfo<AutostartLogCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MainFormTest, ExitAndSessionEnd)
 {

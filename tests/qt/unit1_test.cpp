@@ -60,6 +60,7 @@ public:
     {
         calls << "unregister " + QString::fromStdString(programDir);
     }
+    bool IsRegistered(const std::string&) const override { return false; }
 };
 
 QList<QMessageBox*> OpenMessages()

@@ -3,6 +3,8 @@
 #include "shell/win32/run_key_autostart.h"
 #include "shell/win32/text.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,7 +21,25 @@ namespace {
 // A key of its own under HKEY_CURRENT_USER, removed afterwards.
 class RunKeyTest : public ::testing::Test {
 protected:
-    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()); }
+    void TearDown() override
+    {
+        SetKeyAccess(L"D:(A;;KA;;;WD)");
+        RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str());
+    }
+
+    // Gives the key the access list `sddl` (its owner may always change it back).
+    void SetKeyAccess(const wchar_t* sddl) const
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, m_key.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+            return;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+            RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+            LocalFree(descriptor);
+        }
+        RegCloseKey(key);
+    }
 
     // The value's type and data, or an empty type when there is none.
     std::pair<DWORD, std::wstring> Value(const wchar_t* name = L"VLM") const
@@ -71,6 +91,39 @@ TEST_F(RunKeyTest, RegisterWritesTheQuotedExecutableAndUnregisterRemovesOnlyOurs
     EXPECT_EQ(Value().first, 0u);
     // Nothing to remove is no failure.
     autostart.UnregisterAutostart(dir);
+}
+
+// A Run key the user may read but not change (a policy, or an administrator's lock): nothing is shown, nothing is
+// written or removed, and IsRegistered says so.
+TEST_F(RunKeyTest, ReadOnlyKeyChangesNothingAndSaysSo)
+{
+    vlm::win32::RunKeyAutostart autostart(m_key);
+    const std::string ours = "C:\\VLM";
+    ASSERT_EQ(autostart.RegisterAutostart(ours), "");
+    ASSERT_TRUE(autostart.IsRegistered(ours));
+    SetKeyAccess(L"D:P(A;;KR;;;WD)");
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, m_key.c_str(), 0, KEY_SET_VALUE, &probe) == ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        GTEST_SKIP() << "this system does not enforce a key's access list";
+    }
+
+    EXPECT_EQ(autostart.RegisterAutostart("D:\\Elsewhere"), "");
+    EXPECT_FALSE(autostart.IsRegistered("D:\\Elsewhere"));
+    autostart.UnregisterAutostart(ours);
+    EXPECT_TRUE(autostart.IsRegistered(ours));
+    EXPECT_EQ(Value().second, L"\"C:\\VLM\\VLM.exe\"");
+}
+
+TEST_F(RunKeyTest, IsRegisteredOnlyForThisFolder)
+{
+    vlm::win32::RunKeyAutostart autostart(m_key);
+    // No key at all.
+    EXPECT_FALSE(autostart.IsRegistered("C:\\VLM"));
+    Put(L"VLM", L"\"C:\\Other\\Tool.exe\"");
+    EXPECT_FALSE(autostart.IsRegistered("C:\\VLM"));
+    Put(L"VLM", L"C:\\vlm\\VLM.exe");
+    EXPECT_TRUE(autostart.IsRegistered("C:\\VLM"));
 }
 
 TEST_F(RunKeyTest, DriveRootFolder)

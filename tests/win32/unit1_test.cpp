@@ -60,6 +60,7 @@ public:
         return failure;
     }
     void UnregisterAutostart(const std::string& programDir) override { calls.push_back("unregister " + programDir); }
+    bool IsRegistered(const std::string&) const override { return false; }
 };
 
 // UTC second at which the reference clock (UTC+8) shows 2015-02-12 (a Thursday) at h:m:s.

@@ -129,6 +129,12 @@ void XdgAutostart::UnregisterAutostart(const std::string& programDir)
     UnregisterAutostart(QString::fromStdString(programDir));
 }
 
+bool XdgAutostart::IsRegistered(const std::string& programDir) const
+{
+    const std::optional<QString> exec = DesktopExecValue(ExecutablePath(QString::fromStdString(programDir)));
+    return exec && ReadExecValue(EntryPath()) == exec;
+}
+
 QString XdgAutostart::RegisterAutostart(const QString& programDir)
 {
     if (!QDir().mkpath(m_folder)) {

@@ -24,6 +24,7 @@ public:
 
     std::string RegisterAutostart(const std::string& programDir) override;
     void UnregisterAutostart(const std::string& programDir) override;
+    bool IsRegistered(const std::string& programDir) const override;
     QString RegisterAutostart(const QString& programDir);
     void UnregisterAutostart(const QString& programDir);
 
