@@ -309,8 +309,10 @@ void XdgAutostartTest::unregisterRemovesOnlyOwnEntry()
     QVERIFY(QDir().mkpath(AutostartFolder()));
     WriteAll(EntryPath(), entry);
 
+    QCOMPARE(XdgAutostart(ConfigHome()).IsRegistered("/opt/VLM"), removed);
     XdgAutostart(ConfigHome()).UnregisterAutostart(QStringLiteral("/opt/VLM"));
     QCOMPARE(!QFile::exists(EntryPath()), removed);
+    QVERIFY(!XdgAutostart(ConfigHome()).IsRegistered("/opt/VLM"));
     if (!removed)
         QCOMPARE(ReadAll(EntryPath()), entry);
 }
@@ -361,6 +363,8 @@ void XdgAutostartTest::failures()
     const QByteArray autostartFileBefore = ReadAll(AutostartFolder());
 
     QCOMPARE(XdgAutostart(ConfigHome()).RegisterAutostart(programDir), message);
+    // Whether reported or not, the entry is known not to be there.
+    QVERIFY(!XdgAutostart(ConfigHome()).IsRegistered(programDir.toStdString()));
 
     if (obstacle != Obstacle::None) {
         QCOMPARE(FolderListing(ConfigHome()), configBefore);
