@@ -82,10 +82,11 @@ class WineProgram:
 
     counter = 0
 
-    def __init__(self, build_program_dir, settings=None):
+    def __init__(self, build_program_dir, settings=None, subfolder=None):
         WineProgram.counter += 1
-        self.dir = os.path.join(prefix(), "drive_c", f"VLM-e2e-{os.getpid()}-{WineProgram.counter}")
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.top = os.path.join(prefix(), "drive_c", f"VLM-e2e-{os.getpid()}-{WineProgram.counter}")
+        self.dir = os.path.join(self.top, subfolder) if subfolder else self.top
+        shutil.rmtree(self.top, ignore_errors=True)
         os.makedirs(self.dir)
         for name in os.listdir(build_program_dir):
             source = os.path.join(build_program_dir, name)
@@ -208,7 +209,7 @@ class WineProgram:
         self.stop()
         if os.path.exists(self.config_path):
             os.chmod(self.config_path, 0o644)
-        shutil.rmtree(self.dir, ignore_errors=True)
+        shutil.rmtree(self.top, ignore_errors=True)
 
 
 class WineDesktopCase(desktop.DesktopCase):
@@ -379,6 +380,20 @@ class WindowsEndToEnd(WineDesktopCase):
         # "結束程式(&E)" is the menu's last entry.
         x, y, width, height = program.geometry(min(menu))
         click_at((x + width // 2, y + height - 8))
+
+    def test_deep_program_folder_rings(self):
+        # A program folder so deep that the bells' paths are 260 characters and more: MCI takes no such path.
+        program = self.program(settings=settings_bytes(), subfolder="d" * 236)
+        self.assertGreaterEqual(len(program.program_dir + "\\bell1.wav"), 260)
+        self.recorder = Recorder()
+        program.start()
+        wait_for(lambda: self.tick_count(program) >= 2, 60, what="the program to start and tick")
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.3)
+        due = self.ring_now_at_the_start_of_a_second(program)
+        self.assertIsNotNone(self.recorder.onset_after(due - 0.5, within=2.5), "no bell from the deep folder")
+        self.assertEqual(program.log_matches(r"sound failed|cue \d+ failed"), [])
 
     def test_run_value_follows_the_box(self):
         program = self.program(settings=settings_bytes(autostart=True))

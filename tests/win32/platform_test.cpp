@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -262,6 +263,21 @@ TEST_P(DeepFolderTest, SoundsPlay)
     EXPECT_EQ(player.Play(vlm::win32::Narrow(file.wstring())), "");
     EXPECT_TRUE(PumpUntil([&] { return !player.IsPlaying(); }));
     EXPECT_EQ(failures, std::vector<std::string> {});
+}
+
+// Where a file has no short name (a volume made without them), the part below the current folder names it.
+TEST_F(MciTest, DeepPathWithoutShortNameGoesThroughTheCurrentFolder)
+{
+    fs::path deep = m_dir;
+    deep /= std::wstring(240 - std::min<std::size_t>(deep.wstring().size(), 200), L'd');
+    fs::create_directories(deep);
+    const std::wstring file = (deep / std::wstring(30, L'n')).wstring() + L".wav"; // not there: no short name
+    ASSERT_GE(file.size(), std::size_t(MAX_PATH));
+    const fs::path before = fs::current_path();
+    ASSERT_TRUE(SetCurrentDirectoryW(deep.c_str()));
+    const std::wstring name = vlm::win32::MciSoundOutput::OpenableName(vlm::win32::Narrow(file));
+    SetCurrentDirectoryW(before.c_str());
+    EXPECT_EQ(name, std::wstring(30, L'n') + L".wav");
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, DeepFolderTest, ::testing::Values(L"bell1.wav", L"鐘聲.wav"));
