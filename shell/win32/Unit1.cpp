@@ -244,6 +244,8 @@ void TForm1::BuildControls()
 
 void TForm1::FormCreate()
 {
+    Log(vlm::LogTopic::Tick,
+        m_timer->HighResolution() ? "timer: high resolution" : "timer: resolution raised before each tick only");
     m_trayIcon->Show();
     m_form.FormCreate(Narrow(m_services.executablePath));
 }
