@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # How late after its second the Windows program's tick runs under Wine, on a private X server, sound server and Wine
 # prefix:
-#   bench/bench_wine_ticks.sh [SECONDS]
-# Runs VLM.exe from a copy of the ready folder with its diagnostics on (VLM_LOG) for SECONDS (default 120), then
+#   bench/bench_wine_ticks.sh [SECONDS [VLM.exe]]
+# Runs VLM.exe (the build's, or the one given, to compare builds) from a copy of the ready folder with its diagnostics on (VLM_LOG) for SECONDS (default 120), then
 # reads the ticks' lateness from its log, leaving out the first tick (it comes a second after start by design).
 # Uses the 32-bit build, or the 64-bit one where this machine runs no 32-bit code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 run_seconds=${1:-120}
+program=${2:-}
 
 build=${VLM_WIN32_BUILD_DIR:-$root/build-win32}
 if ! "$root/scripts/wine-run.sh" --runs-32bit; then
@@ -23,6 +24,7 @@ start_wine
 folder=$(mktemp -d "$WINEPREFIX/drive_c/bench-ticks.XXXXXX")
 cp -r "$build/program"/. "$folder/"
 rm -f "$folder/vlm1.cfg"
+[ -z "$program" ] || cp "$program" "$folder/VLM.exe"
 TZ=CST-8 VLM_LOG="C:\\$(basename "$folder")\\vlm.log" "$root/scripts/wine-run.sh" "$folder/VLM.exe" >/dev/null 2>&1 &
 runner=$!
 sleep "$run_seconds"
@@ -30,7 +32,7 @@ sleep "$run_seconds"
 for pid in $(pgrep -f -- "$(basename "$folder").VLM.exe" || true); do kill "$pid" 2>/dev/null || true; done
 wait "$runner" 2>/dev/null || true
 
-echo "Build: $build, $run_seconds s"
+echo "Program: ${program:-$build/program/VLM.exe}, $run_seconds s"
 python3 - "$folder/vlm.log" <<'PY'
 import re, statistics, sys
 log = open(sys.argv[1], errors="replace").read()
