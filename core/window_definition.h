@@ -46,6 +46,9 @@ inline constexpr Font kCheckListBox1Font { "Arial", 13 };
 inline constexpr int kHourColumns = 2;
 std::string HourItemText(int hour);
 
+// The input method the day selector and the hour list ask for while they have the focus, where it is installed.
+inline constexpr const char* kInputMethodName = "中文 (繁體) - 新注音";
+
 inline constexpr const char* kGroupBox3Caption = "目前電腦北京時間";
 inline constexpr Rect kGroupBox3 { 177, 16, 167, 65 };
 inline constexpr Rect kPanel1 { 11, 24, 150, 33 }; // inside GroupBox3

@@ -13,9 +13,12 @@ if [ "${1:-}" = --x86_64 ]; then
 fi
 
 args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
-# The sound bank's synthesizer runs on this machine: reuse the one the 32-bit build made.
-synth=${VLM_WIN32_BUILD_DIR:-$root/build-win32}/native-tools/tools/synth/vlm_synth
+# The sound bank's synthesizer runs on this machine: reuse the one the 32-bit build made. The 64-bit build's
+# program test checks the 32-bit VLM.exe as well, the one users get.
+build32=${VLM_WIN32_BUILD_DIR:-$root/build-win32}
+synth=$build32/native-tools/tools/synth/vlm_synth
 [ "$arch" = x86_64 ] && [ -x "$synth" ] && args+=(-DVLM_NATIVE_SYNTH="$synth")
+[ "$arch" = x86_64 ] && [ -f "$build32/CMakeCache.txt" ] && args+=(-DVLM_I686_PROGRAM="$build32/program/VLM.exe")
 cmake -S "$root" -B "$build" "${args[@]}" >/dev/null
 if [ "$arch" = x86_64 ]; then
     cmake --build "$build" -j"$(nproc)"

@@ -115,6 +115,10 @@ TForm1::TForm1(TForm1Services services)
         m_services.trayAvailable = [] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; };
     if (!m_services.exitRequested)
         m_services.exitRequested = [] { PostQuitMessage(0); };
+    if (!m_services.keyboardLayouts)
+        m_services.keyboardLayouts = std::make_shared<vlm::win32::SystemKeyboardLayouts>();
+    m_inputMethod
+        = std::make_unique<vlm::win32::InputMethodRequest>(m_services.keyboardLayouts, Widen(form::kInputMethodName));
     m_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     m_showRequest = vlm::win32::SingleInstance::ShowRequestMessage();
     BuildControls();
@@ -244,6 +248,8 @@ void TForm1::BuildControls()
 
 void TForm1::FormCreate()
 {
+    Log(vlm::LogTopic::Tick,
+        m_timer->HighResolution() ? "timer: high resolution" : "timer: resolution raised before each tick only");
     m_trayIcon->Show();
     m_form.FormCreate(Narrow(m_services.executablePath));
 }
@@ -428,7 +434,17 @@ void TForm1::OnCommand(int id, int code)
             ComboBox2Change(text.data());
         } else if (code == CBN_EDITCHANGE) {
             ComboBox2Change(SelectorText());
+        } else if (code == CBN_SETFOCUS) {
+            m_inputMethod->FocusEntered();
+        } else if (code == CBN_KILLFOCUS) {
+            m_inputMethod->FocusLeft();
         }
+        break;
+    case kCheckListBox1:
+        if (code == LBN_SETFOCUS)
+            m_inputMethod->FocusEntered();
+        else if (code == LBN_KILLFOCUS)
+            m_inputMethod->FocusLeft();
         break;
     case kRadioGroup1Item0:
     case kRadioGroup1Item1:

@@ -4,6 +4,7 @@
 #include "core/main_view.h"
 #include "core/window_definition.h"
 #include "shell/win32/handles.h"
+#include "shell/win32/input_method.h"
 #include "shell/win32/tick_timer.h"
 #include "shell/win32/tray_icon.h"
 
@@ -21,6 +22,7 @@ struct TForm1Services {
     std::function<void()> exitRequested; // ends the message loop; by default it posts WM_QUIT
     std::function<void(vlm::LogTopic, const std::string&)> log; // diagnostics, off when empty
     std::wstring executablePath;
+    std::shared_ptr<vlm::win32::KeyboardLayouts> keyboardLayouts; // the system's when empty
 };
 
 // The main window on Win32: schedule editor, clock, ring-now button and tray icon. Its window procedure turns the
@@ -145,6 +147,7 @@ private:
     vlm::win32::Brush m_faceBrush;
     std::unique_ptr<vlm::win32::TickTimer> m_timer;
     std::unique_ptr<vlm::win32::TrayIcon> m_trayIcon;
+    std::unique_ptr<vlm::win32::InputMethodRequest> m_inputMethod;
     UINT m_taskbarCreated = 0;
     UINT m_showRequest = 0;
     std::map<std::wstring, HWND> m_messages;

@@ -5,6 +5,24 @@
 
 namespace vlm::win32 {
 
+namespace {
+
+using SystemTimeFunction = VOID(WINAPI*)(LPFILETIME);
+
+// The clock to the microsecond came with Windows 8 and is looked up, so the program still loads on Windows 7;
+// there the stamps move with the system timer (1 to 16 ms).
+SystemTimeFunction SystemTimeClock()
+{
+    static const SystemTimeFunction clock = [] {
+        const FARPROC precise = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+        return precise ? reinterpret_cast<SystemTimeFunction>(reinterpret_cast<void*>(precise))
+                       : &GetSystemTimeAsFileTime;
+    }();
+    return clock;
+}
+
+} // namespace
+
 LogFile LogFile::FromEnvironment()
 {
     LogFile log;
@@ -25,7 +43,7 @@ void LogFile::Write(const std::string& line) const
     if (!m_file)
         return;
     FILETIME now {};
-    GetSystemTimePreciseAsFileTime(&now);
+    SystemTimeClock()(&now);
     SYSTEMTIME time {};
     FileTimeToSystemTime(&now, &time);
     char stamp[32];

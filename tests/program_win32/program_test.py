@@ -1,16 +1,27 @@
 #!/usr/bin/env python3
-"""The built VLM.exe as Windows loads it: a GUI program that needs only system DLLs, carrying the bell icon, the
-manifest (common controls 6, DPI-aware, asInvoker) and a version resource. Reads the PE file itself."""
+"""The built VLM.exe as Windows loads it: a GUI program that needs only system DLLs and nothing of them that
+Windows 7 SP1 lacks, carrying the bell icon, the manifest (common controls 6, DPI-aware, asInvoker) and a version
+resource. Reads the PE file itself.
 
+    program_test.py VLM.exe [more VLM.exe ...]   (every one is checked)"""
+
+import os
 import struct
 import sys
 import unittest
 
 # DLLs every Windows has; anything else would have to ship beside VLM.exe (libgcc, libstdc++, winpthread).
 SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll",
-               "user32.dll", "winmm.dll", "ole32.dll", "shlwapi.dll", "uxtheme.dll", "version.dll"}
+               "user32.dll", "winmm.dll", "ole32.dll", "shlwapi.dll", "uxtheme.dll", "version.dll", "imm32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 IDI_VLM = 1
+
+
+def windows8_functions():
+    """{(dll, function)} that Windows 7 SP1 lacks, from the list list_windows8_functions.py writes."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "windows8_functions.txt")
+    with open(path) as f:
+        return {tuple(line.split()) for line in f if line.strip() and not line.startswith("#")}
 
 
 class PeImage:
@@ -21,9 +32,11 @@ class PeImage:
         pe = struct.unpack_from("<I", d, 0x3C)[0]
         assert d[pe:pe + 4] == b"PE\0\0"
         self.machine = struct.unpack_from("<H", d, pe + 4)[0]
+        self.pe32_plus = None
         sections, optional_size = struct.unpack_from("<H", d, pe + 6)[0], struct.unpack_from("<H", d, pe + 20)[0]
         optional = pe + 24
         magic = struct.unpack_from("<H", d, optional)[0]
+        self.pe32_plus = magic == 0x20B
         self.subsystem = struct.unpack_from("<H", d, optional + 68)[0]
         directories = optional + (96 if magic == 0x10B else 112)
         self.sections = []
@@ -52,6 +65,22 @@ class PeImage:
             names.append(self.string(name_rva).lower())
             entry += 20
 
+    def imported_functions(self):
+        """{(dll, function)} imported by name; ("dll", "#n") for an import by ordinal n."""
+        found, entry = set(), self.offset(self.import_rva)
+        size, ordinal_flag = (8, 1 << 63) if self.pe32_plus else (4, 1 << 31)
+        while True:
+            lookup, name_rva, first_thunk = struct.unpack_from("<I8xII", self.data, entry)
+            if name_rva == 0:
+                return found
+            dll = self.string(name_rva).lower()
+            thunk = self.offset(lookup or first_thunk)
+            while (value := int.from_bytes(self.data[thunk:thunk + size], "little")) != 0:
+                by_ordinal = value & ordinal_flag
+                found.add((dll, f"#{value & 0xFFFF}" if by_ordinal else self.string((value & 0x7FFFFFFF) + 2)))
+                thunk += size
+            entry += 20
+
     def resources(self):
         """{(type, id): bytes} of the first language of each resource."""
         found, base = {}, self.offset(self.resource_rva)
@@ -75,6 +104,14 @@ class ProgramTest(unittest.TestCase):
     def test_gui_program_needing_only_system_dlls(self):
         self.assertEqual(self.image.subsystem, 2, "the GUI subsystem, no console window")
         self.assertEqual(set(self.image.imports()) - SYSTEM_DLLS, set())
+
+    def test_nothing_windows_7_lacks(self):
+        imports = self.image.imported_functions()
+        self.assertGreater(len(imports), 50, "the import table was read")
+        # API sets and shcore.dll came after Windows 7.
+        self.assertEqual({dll for dll, _ in imports if dll.startswith("api-ms-win-") or dll == "shcore.dll"}, set())
+        self.assertEqual(imports & windows8_functions(), set(),
+                         "newer than Windows 7 SP1: look these up at run time (GetProcAddress)")
 
     def test_bell_icon_in_every_size(self):
         resources = self.image.resources()
@@ -101,5 +138,11 @@ class ProgramTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ProgramTest.image = PeImage(sys.argv.pop(1))
-    unittest.main()
+    programs = [argument for argument in sys.argv[1:] if not argument.startswith("-")]
+    sys.argv[1:] = [argument for argument in sys.argv[1:] if argument.startswith("-")]
+    failed = not programs
+    for program in programs:
+        print(f"== {program}", file=sys.stderr)
+        ProgramTest.image = PeImage(program)
+        failed |= not unittest.main(exit=False).result.wasSuccessful()
+    sys.exit(1 if failed else 0)
