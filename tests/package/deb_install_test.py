@@ -31,7 +31,6 @@ COMMAND = "/usr/bin/vlm"
 PROGRAM_DIR = "/usr/lib/vlm"
 # Positions of controls inside the window's client area.
 RING_NOW = (197 + 62, 204 + 21)
-AUTOSTART_BOX = (184 + 7, 170 + 8)
 HOUR_ITEM_0 = (16 + 2 + 9, 50 + 2 + 8)
 QUIET = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
 
@@ -94,7 +93,7 @@ class InstallUseRemove(desktop.DesktopCase):
         finally:
             purge()
         self.assertFalse(installed())
-        left = [path for path in files if os.path.lexists(path)
+        left = [path for path in files if path != "/." and os.path.lexists(path)
                 and not (os.path.isdir(path) and owned_by_another_package(path))]
         self.assertEqual(left, [], "files the package left behind")
 
@@ -114,12 +113,18 @@ class InstallUseRemove(desktop.DesktopCase):
         program.start()
         self.assertEqual(os.readlink(f"/proc/{program.process.pid}/exe"), os.path.join(PROGRAM_DIR, "VLM"))
 
-        # A first start: the window comes up, then the message about the missing settings file.
+        # A first start: the message about the missing settings file, the window hidden after the first second,
+        # and the program started at logon from now on (the choice is on until the user clears it).
         wait_for(lambda: program.log_matches("vlm.window: message"), 10, what="the first start's message")
+        wait_for(lambda: program.log_matches(r"vlm\.window: hidden"), 10, what="the first tick to hide the window")
+        entry = os.path.join(program.config_home, "autostart", "VLM.desktop")
+        wait_for(lambda: os.path.exists(entry), 3, what="the autostart entry")
+        with open(entry, encoding="utf-8") as f:
+            self.assertIn(f'Exec="{COMMAND}"', f.read().splitlines())
+
         program.click_tray(1)
         wait_for(program.window_visible, 3, what="a click on the icon to show the window")
         time.sleep(0.3)
-
         clicked = time.time()
         program.click_in_window(*RING_NOW)
         onset = self.recorder.onset_after(clicked, within=3.0)
@@ -129,17 +134,12 @@ class InstallUseRemove(desktop.DesktopCase):
         # Every change is saved at once, in the user's own folder.
         program.click_in_window(*HOUR_ITEM_0)
         wait_for(lambda: os.path.exists(program.config_path), 3, what=f"the settings at {program.config_path}")
-        program.click_in_window(*AUTOSTART_BOX)
-        entry = os.path.join(program.config_home, "autostart", "VLM.desktop")
-        wait_for(lambda: os.path.exists(entry), 3, what="the autostart entry")
-        with open(entry, encoding="utf-8") as f:
-            self.assertIn(f'Exec="{COMMAND}"', f.read().splitlines())
 
         program.stop()
         self.assertEqual(program.process.returncode, 0)
         settings = program.settings()
         self.assertEqual(len(settings), 684)
-        self.assertEqual(settings[680], 1, "the autostart choice is kept")
+        self.assertEqual(settings[680], 1, "the autostart choice")
         self.assertEqual(struct.unpack_from("<168i", settings, 8).count(1), 1, "the ticked hour is kept")
         self.assertFalse(os.path.exists(os.path.join(PROGRAM_DIR, "vlm1.cfg")), "nothing written to the system's copy")
         self.assertEqual(os.listdir(program.home), [], "nothing written to the home folder")

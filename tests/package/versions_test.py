@@ -87,7 +87,8 @@ class SourcesFollowProject(unittest.TestCase):
             self.assertEqual(newest_release(f.read()), self.version, "the software-centre entry's newest release")
 
     def test_installer_script(self):
-        scripts = glob.glob(os.path.join(SOURCE, "installer", "*.nsi"))
+        scripts = [path for path in glob.glob(os.path.join(SOURCE, "installer", "**", "*.ns[ih]*"), recursive=True)
+                   if os.path.isfile(path)]
         if not scripts:
             self.skipTest("no installer script")
         for script in scripts:
