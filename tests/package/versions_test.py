@@ -139,7 +139,9 @@ class PackagesFollowProject(unittest.TestCase):
         with open(dist_file("VLM-*-setup.exe"), "rb") as f:
             resource = version_resource(f.read())
         self.assertIsNotNone(resource, "the installer has no version resource")
-        self.assertEqual(resource[0], four_numbers(self.version), "the installer's product version")
+        numbers, text = resource
+        self.assertEqual(numbers, four_numbers(self.version), "the installer's product version")
+        self.assertEqual(text, self.version, "the installer's ProductVersion")
 
 
 if __name__ == "__main__":
