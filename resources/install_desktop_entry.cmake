@@ -24,6 +24,7 @@ string(REPLACE "$" "\\$" _quoted "${_quoted}")
 string(REPLACE "\\" "\\\\" VLM_DESKTOP_EXEC "\"${_quoted}\"")
 string(REPLACE "%" "%%" VLM_DESKTOP_EXEC "${VLM_DESKTOP_EXEC}")
 
+set(VLM_DESKTOP_ICON vlm)
 configure_file("${VLM_RESOURCES_DIR}/vlm.desktop.in" "${VLM_DESKTOP_WORK_DIR}/vlm.desktop" @ONLY)
 file(INSTALL DESTINATION "${_data_home}/applications" TYPE FILE FILES "${VLM_DESKTOP_WORK_DIR}/vlm.desktop")
 

@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the Linux and the Windows program, and runs every test on X11 with an XEmbed tray
-# and PulseAudio (the Windows ones under Wine there, label win32), then the cases every desktop must pass (label
-# `stack`) on Wayland with a StatusNotifierItem tray and PipeWire, and on X11 with a StatusNotifierItem tray; each
-# desktop stack is started before its tests and stopped after them. Fails if any run fails.
+# Installs what is needed, builds the Linux and the Windows program and the packages in dist/, and runs every test
+# on X11 with an XEmbed tray and PulseAudio (the Windows ones under Wine there, label win32), then the cases every
+# desktop must pass (label `stack`) on Wayland with a StatusNotifierItem tray and PipeWire, and on X11 with a
+# StatusNotifierItem tray; each desktop stack is started before its tests and stopped after them. Fails if any run
+# fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VLM_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
-"$root/scripts/build-windows.sh"
+# The packages a user downloads, into dist/ (the Windows program's build among them); label `package` tests them.
+"$root/scripts/package.sh"
+
+# The package test installs the Debian package on this machine; should it be killed before it purges it again,
+# the package goes here (it leaves a marker while the package is its own).
+purge_test_package() {
+    if [ -e "$build/tests/package/vlm-deb-installed" ]; then
+        dpkg -P vlm >/dev/null || true
+        rm -f "$build/tests/package/vlm-deb-installed"
+    fi
+}
+trap purge_test_package EXIT
 
 # The Windows tests run on the 32-bit program; a machine that can't run 32-bit code (some virtual machines) runs
 # them on the 64-bit build of the same sources.

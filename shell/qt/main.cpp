@@ -51,7 +51,13 @@ int Run(QApplication& app, SingleInstance& instance)
         qSetMessagePattern(QStringLiteral("%{time yyyy-MM-ddTHH:mm:ss.zzz} +%{time process} %{category}: %{message}"));
 
     vlm::SystemTimeSource clock;
+#ifdef VLM_SYSTEM_LAUNCHER
+    // The system install: the desktop knows the program by its application id, and logon starts the command.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VLM_APP_ID));
+    vlm::XdgAutostart autostart({}, QStringLiteral(VLM_SYSTEM_LAUNCHER));
+#else
     vlm::XdgAutostart autostart;
+#endif
     vlm::SndfileSoundPlayer player;
     TForm1Services services;
     services.form.Time = &clock;

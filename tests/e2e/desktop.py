@@ -393,7 +393,8 @@ class Program:
         """Centre of the program's icon in the notification area, or None while it is not docked."""
         out = run("xwininfo", "-root", "-tree", check=False)
         for line in out.splitlines():
-            m = re.search(r'"VLM": \("VLM" "VLM"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
+            # Class VLM; the instance is named after the command that started it (VLM, or vlm when installed).
+            m = re.search(r'"VLM": \("[^"]+" "VLM"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
             if m and int(m.group(1)) < 64:
                 w, h, x, y = map(int, m.groups())
                 return x + w // 2, y + h // 2

@@ -144,6 +144,7 @@ private slots:
     void registerUnregisterRegister();
     void unregisterRemovesOnlyOwnEntry_data();
     void unregisterRemovesOnlyOwnEntry();
+    void launcherRunsWhateverTheFolder();
     void failures_data();
     void failures();
     void configHomeFromEnvironment_data();
@@ -315,6 +316,25 @@ void XdgAutostartTest::unregisterRemovesOnlyOwnEntry()
     QVERIFY(!XdgAutostart(ConfigHome()).IsRegistered("/opt/VLM"));
     if (!removed)
         QCOMPARE(ReadAll(EntryPath()), entry);
+}
+
+void XdgAutostartTest::launcherRunsWhateverTheFolder()
+{
+    // A system install names its command, not the folder the package keeps the program in.
+    XdgAutostart store(ConfigHome(), QStringLiteral("/usr/bin/vlm"));
+    QCOMPARE(store.RegisterAutostart(QStringLiteral("/usr/lib/vlm")), QString());
+    QCOMPARE(LauncherArguments(ExecLine(EntryPath())), std::optional(QStringList { QStringLiteral("/usr/bin/vlm") }));
+
+    // A portable copy's entry is not the system install's to remove, nor the other way round.
+    XdgAutostart(ConfigHome()).UnregisterAutostart(QStringLiteral("/usr/lib/vlm"));
+    QVERIFY(QFile::exists(EntryPath()));
+    QCOMPARE(XdgAutostart(ConfigHome()).RegisterAutostart(QStringLiteral("/home/u/VLM")), QString());
+    store.UnregisterAutostart(QStringLiteral("/usr/lib/vlm"));
+    QVERIFY(QFile::exists(EntryPath()));
+
+    QCOMPARE(store.RegisterAutostart(QStringLiteral("/usr/lib/vlm")), QString());
+    store.UnregisterAutostart(QStringLiteral("/usr/lib/vlm"));
+    QVERIFY(!QFile::exists(EntryPath()));
 }
 
 void XdgAutostartTest::failures_data()

@@ -108,10 +108,16 @@ QString ConfigHomeFromEnvironment()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-XdgAutostart::XdgAutostart(QString configHome)
+XdgAutostart::XdgAutostart(QString configHome, QString launcher)
     : m_folder(QDir::cleanPath(
         (configHome.isEmpty() ? ConfigHomeFromEnvironment() : std::move(configHome)) + QStringLiteral("/autostart")))
+    , m_launcher(std::move(launcher))
 {
+}
+
+QString XdgAutostart::Program(const QString& programDir) const
+{
+    return m_launcher.isEmpty() ? ExecutablePath(programDir) : m_launcher;
 }
 
 QString XdgAutostart::EntryPath() const
@@ -141,7 +147,7 @@ QString XdgAutostart::RegisterAutostart(const QString& programDir)
         qCInfo(lcAutostart) << "Can't create the autostart folder" << m_folder;
         return {};
     }
-    const std::optional<QString> exec = DesktopExecValue(ExecutablePath(programDir));
+    const std::optional<QString> exec = DesktopExecValue(Program(programDir));
     if (!exec) {
         qCWarning(lcAutostart) << "The program folder can't be named in a desktop entry:" << programDir;
         return QString::fromUtf8(kAutostartFailedText);
@@ -163,7 +169,7 @@ QString XdgAutostart::RegisterAutostart(const QString& programDir)
 void XdgAutostart::UnregisterAutostart(const QString& programDir)
 {
     const QString path = EntryPath();
-    const std::optional<QString> exec = DesktopExecValue(ExecutablePath(programDir));
+    const std::optional<QString> exec = DesktopExecValue(Program(programDir));
     if (!exec || ReadExecValue(path) != exec) {
         qCInfo(lcAutostart) << "No autostart entry of this program to remove at" << path;
         return;

@@ -19,8 +19,10 @@ QString ConfigHomeFromEnvironment();
 // Start at logon through the freedesktop autostart folder: the entry "VLM.desktop" in <configHome>/autostart.
 class XdgAutostart final : public AutostartStore {
 public:
-    // An empty configHome means the folder the environment names (ConfigHomeFromEnvironment()).
-    explicit XdgAutostart(QString configHome = {});
+    // An empty configHome means the folder the environment names (ConfigHomeFromEnvironment()). The entry runs
+    // <program folder>/VLM, or `launcher` when one is given (a system install's command, which stays the same
+    // whichever folder the package puts the program in).
+    explicit XdgAutostart(QString configHome = {}, QString launcher = {});
 
     std::string RegisterAutostart(const std::string& programDir) override;
     void UnregisterAutostart(const std::string& programDir) override;
@@ -32,7 +34,10 @@ public:
     QString EntryPath() const;
 
 private:
+    QString Program(const QString& programDir) const;
+
     QString m_folder;
+    QString m_launcher;
 };
 
 } // namespace vlm
