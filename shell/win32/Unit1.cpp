@@ -117,6 +117,7 @@ TForm1::TForm1(TForm1Services services)
         m_services.exitRequested = [] { PostQuitMessage(0); };
     m_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     m_showRequest = vlm::win32::SingleInstance::ShowRequestMessage();
+    m_endRequest = vlm::win32::SingleInstance::EndRequestMessage();
     BuildControls();
 }
 
@@ -408,6 +409,10 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == m_showRequest) {
         m_form.ShowMainWindow(true);
         return 0;
+    }
+    if (message == m_endRequest) {
+        EndSession();
+        return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
