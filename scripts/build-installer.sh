@@ -36,8 +36,8 @@ stage=$build/installer
 rm -rf "$stage"
 mkdir -p "$stage"
 # The debugging information stays in the build's copies, as for the zip.
-"$arch-w64-mingw32-strip" -o "$stage/VLM.exe" "$program/VLM.exe"
-"$arch-w64-mingw32-strip" -o "$stage/vlm_synth.exe" "$build/tools/synth/vlm_synth.exe"
+"$root/scripts/strip-windows-exe.sh" "$arch" "$program/VLM.exe" "$stage/VLM.exe"
+"$root/scripts/strip-windows-exe.sh" "$arch" "$build/tools/synth/vlm_synth.exe" "$stage/vlm_synth.exe"
 cp "$build/resources/win32/vlm.ico" "$stage/"
 
 # The sounds: what the zip has (bell1.wav, bell3.wav, Music\), in a stable order.

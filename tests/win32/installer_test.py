@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The per-user installer under Wine, as a user meets it: install, use, upgrade over a running copy, remove.
 
-Usage: installer_test.py BUILD_DIR
+Usage: installer_test.py BUILD_DIR i686|x86_64
 
-Builds BUILD_DIR's installer first (scripts/build-installer.sh, --x86_64 for a 64-bit build) and runs it in
+Builds BUILD_DIR's installer first (scripts/build-installer.sh, --x86_64 for the 64-bit build) and runs it in
 WINEPREFIX (the test command's prefix, on its display). The installed folder must hold the same files as the zip, byte
 for byte: the zip itself where the build has one, else the build's program folder with VLM.exe stripped as the zip's.
 Registry values are read from `reg export` files (UTF-16), not from the console, which mangles Chinese.
@@ -31,17 +31,17 @@ WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run.sh")
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VLM"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 BUILD_DIR = None
+ARCH = None
 
 
-def build_installer(build_dir):
+def build_installer(build_dir, x86_64):
     """Builds the installer of build_dir and returns its path."""
-    with open(os.path.join(build_dir, "CMakeCache.txt"), encoding="utf-8") as f:
-        cache = f.read()
-    x86_64 = re.search(r"^CMAKE_SYSTEM_PROCESSOR:\w+=x86_64$", cache, re.M) is not None
     env = dict(os.environ, VLM_WIN32_BUILD_DIR=build_dir, VLM_WIN64_BUILD_DIR=build_dir)
-    out = subprocess.run([os.path.join(SOURCE, "scripts", "build-installer.sh")] + (["--x86_64"] if x86_64 else []),
-                         env=env, check=True, capture_output=True, text=True, timeout=900).stdout
-    return re.search(r"^Wrote (.*-setup\.exe) ", out, re.M).group(1), x86_64
+    result = subprocess.run([os.path.join(SOURCE, "scripts", "build-installer.sh")] + (["--x86_64"] if x86_64 else []),
+                            env=env, capture_output=True, text=True, timeout=900)
+    if result.returncode != 0:
+        raise AssertionError("build-installer.sh failed:\n" + result.stdout[-3000:] + result.stderr[-3000:])
+    return re.search(r"^Wrote (.*-setup\.exe) ", result.stdout, re.M).group(1)
 
 
 def unix_path(windows_path):
@@ -99,7 +99,7 @@ def tree(folder):
 
 
 def zip_reference(build_dir, x86_64):
-    """What the zip holds: the zip itself, or the program folder with VLM.exe stripped as build-windows.sh does."""
+    """What the zip holds: the zip itself, or the program folder with VLM.exe stripped as the zip's."""
     zips = [n for n in os.listdir(build_dir) if re.fullmatch(r"VLM-.*win32\.zip", n)]
     if zips:
         with zipfile.ZipFile(os.path.join(build_dir, zips[0])) as archive:
@@ -109,8 +109,8 @@ def zip_reference(build_dir, x86_64):
                  if name in ("bell1.wav", "bell3.wav") or name.startswith("Music" + os.sep)}
     with tempfile.TemporaryDirectory() as folder:
         stripped = os.path.join(folder, "VLM.exe")
-        subprocess.run(["x86_64-w64-mingw32-strip" if x86_64 else "i686-w64-mingw32-strip", "-o", stripped,
-                        os.path.join(program, "VLM.exe")], check=True)
+        subprocess.run([os.path.join(SOURCE, "scripts", "strip-windows-exe.sh"), "x86_64" if x86_64 else "i686",
+                        os.path.join(program, "VLM.exe"), stripped], check=True)
         with open(stripped, "rb") as f:
             reference["VLM.exe"] = f.read()
     return reference
@@ -119,8 +119,8 @@ def zip_reference(build_dir, x86_64):
 class InstallerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.setup_exe, x86_64 = build_installer(BUILD_DIR)
-        cls.reference = zip_reference(BUILD_DIR, x86_64)
+        cls.setup_exe = build_installer(BUILD_DIR, ARCH == "x86_64")
+        cls.reference = zip_reference(BUILD_DIR, ARCH == "x86_64")
 
     def setUp(self):
         self.assertIn("VLM.exe", self.reference)
@@ -245,4 +245,5 @@ class InstallerTest(unittest.TestCase):
 
 if __name__ == "__main__":
     BUILD_DIR = os.path.abspath(sys.argv.pop(1))
+    ARCH = sys.argv.pop(1)
     unittest.main(verbosity=2)
