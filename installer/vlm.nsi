@@ -9,7 +9,6 @@
 ;   VERSION_QUAD   the same as four numbers, for the version resource
 ;   STAGE          the folder build-installer.sh prepared: VLM.exe, vlm_synth.exe, vlm.ico, sounds.md5 and the
 ;                  generated write-sounds.nsh (the synthesizer's calls) and uninstall-files.nsh (what was installed)
-;   ESTIMATED_SIZE the installed size in KiB
 ;   OUTFILE        the installer to write
 ;   X86_64         (optional) a 64-bit installer of the 64-bit build, for tests on machines without 32-bit code
 !macro REQUIRE_DEFINE name
@@ -20,7 +19,6 @@
 !insertmacro REQUIRE_DEFINE VERSION
 !insertmacro REQUIRE_DEFINE VERSION_QUAD
 !insertmacro REQUIRE_DEFINE STAGE
-!insertmacro REQUIRE_DEFINE ESTIMATED_SIZE
 !insertmacro REQUIRE_DEFINE OUTFILE
 
 Unicode true
@@ -35,6 +33,7 @@ SetCompressor /SOLID lzma
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include FileFunc.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VLM"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
@@ -186,7 +185,9 @@ Section "VLM"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
     WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" ${ESTIMATED_SIZE}
+    ; What Apps & features shows: the folder as it now is, in KiB.
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 

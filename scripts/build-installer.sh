@@ -87,15 +87,9 @@ nsis_text() {
     done
 } >"$stage/uninstall-files.nsh"
 
-# The installed size in KiB (Windows shows it in Apps & features): the program, the sounds and about 60 KiB of
-# uninstaller.
-bytes=$(cd "$program" && cat -- "${sounds[@]}" | wc -c)
-bytes=$((bytes + $(stat -c %s "$stage/VLM.exe") + 60 * 1024))
-size_kib=$(((bytes + 1023) / 1024))
-
 setup=$build/VLM-$version-setup.exe
 # makensis 3.08 crashes on non-ASCII file names under LC_ALL=C.
 LC_ALL=C.UTF-8 makensis -V2 -INPUTCHARSET UTF8 \
-    "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$stage" "-DESTIMATED_SIZE=$size_kib" "-DOUTFILE=$setup" \
+    "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$stage" "-DOUTFILE=$setup" \
     "${defines[@]}" "$root/installer/vlm.nsi"
 echo "Wrote $setup ($(stat -c %s "$setup") bytes)"
