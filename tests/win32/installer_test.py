@@ -70,22 +70,27 @@ def reg_values(key):
     return values
 
 
-def prefix_processes(name):
-    """Process ids of Windows programs called `name` in this prefix (Wine shows a program's command line in place of
-    its arguments, padded with spaces)."""
-    program = re.compile(r'^(?:"(?:[^"]*\\)?%s"|(?:[^\s"]*\\)?%s(?:\s|$))' % (re.escape(name), re.escape(name)), re.I)
-    found = []
+def prefix_commands():
+    """{process id: command line} of the Windows programs in this prefix (Wine shows a program's command line in
+    place of its arguments, padded with spaces)."""
+    commands = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                command = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
             with open(f"/proc/{pid}/environ", "rb") as f:
-                environ = f.read().split(b"\0")
+                if ("WINEPREFIX=" + prefix()).encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                commands[int(pid)] = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
         except OSError:
             continue
-        if program.search(command) and ("WINEPREFIX=" + prefix()).encode() in environ:
-            found.append(int(pid))
-    return found
+    return commands
+
+
+def prefix_processes(name):
+    """Process ids of the Windows programs called `name` in this prefix."""
+    program = re.compile(r'^(?:"(?:[^"]*[\\/])?%s"|(?:[^\s"]*[\\/])?%s(?:\s|$))' % (re.escape(name), re.escape(name)),
+                         re.I)
+    return [pid for pid, command in prefix_commands().items() if program.search(command)]
 
 
 def tree(folder):
@@ -156,10 +161,13 @@ class InstallerTest(unittest.TestCase):
         return values
 
     def uninstall(self):
-        self.run_windows(os.path.join(self.install_dir, "Uninstall.exe"), "/S")
-        # The uninstaller goes on as a copy of itself in %TEMP% (Au_.exe) so that it can remove its own file; the
-        # prefix's wineserver stays up for the other tests, so `wineserver -w` would wait for ever.
-        wait_for(lambda: not prefix_processes("Au_.exe"), 120, step=0.2, what="the uninstaller to finish")
+        uninstaller = os.path.join(self.install_dir, "Uninstall.exe")
+        self.run_windows(uninstaller, "/S")
+        wait_for(lambda: not os.path.exists(uninstaller), 120, step=0.2, what="the uninstaller to remove itself")
+        # The uninstaller goes on as a copy of itself in %TEMP%, given the folder with "_?=", so that it can remove
+        # its own file; the prefix's wineserver stays up for the other tests, so `wineserver -w` would wait for ever.
+        wait_for(lambda: not any(" _?=" in command for command in prefix_commands().values()), 120, step=0.2,
+                 what="the uninstaller to finish")
 
     def assert_installed_as_the_zip(self):
         installed = tree(self.install_dir)
