@@ -7,6 +7,7 @@
 ; Defines given by build-installer.sh (/D...):
 ;   VERSION        the version, taken from project(VLM VERSION ...) in CMakeLists.txt: the one source of it
 ;   VERSION_QUAD   the same as four numbers, for the version resource
+;   SOUNDS_KIB     the sounds' size in KiB: they are written, not extracted, so the folder page adds it itself
 ;   STAGE          the folder build-installer.sh prepared: VLM.exe, vlm_synth.exe, vlm.ico, sounds.md5 and the
 ;                  generated write-sounds.nsh (the synthesizer's calls) and uninstall-files.nsh (what was installed)
 ;   OUTFILE        the installer to write
@@ -19,6 +20,7 @@
 !insertmacro REQUIRE_DEFINE VERSION
 !insertmacro REQUIRE_DEFINE VERSION_QUAD
 !insertmacro REQUIRE_DEFINE STAGE
+!insertmacro REQUIRE_DEFINE SOUNDS_KIB
 !insertmacro REQUIRE_DEFINE OUTFILE
 
 Unicode true
@@ -46,6 +48,7 @@ SetCompressor /SOLID lzma
 Name "VLM"
 OutFile "${OUTFILE}"
 ; No InstallDir: .onInit picks the folder, so that a folder given with /D= is told apart.
+BrandingText "VLM ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -62,6 +65,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 !define MUI_UNICON "${STAGE}\vlm.ico"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_RUN "$INSTDIR\VLM.exe"
+!define MUI_WELCOMEPAGE_TEXT "$(WelcomeText)"
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -74,6 +78,11 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "TradChinese"
 
+LangString WelcomeText ${LANG_ENGLISH} "Setup will install VLM ${VERSION} for you alone, in your own programs folder: \
+no administrator rights are needed.$\r$\n$\r$\nIf VLM is running, it is asked to save its settings and close; your \
+settings and your own sounds are kept.$\r$\n$\r$\nClick Next to continue."
+LangString WelcomeText ${LANG_TRADCHINESE} "安裝程式將為您一人安裝 VLM ${VERSION} 到您自己的程式資料夾，不需要系統管理員權限。\
+$\r$\n$\r$\n若 VLM 正在執行，會先請它存檔並結束；您的設定與您自己的音效都會保留。$\r$\n$\r$\n按「下一步」繼續。"
 LangString EndingCopy ${LANG_ENGLISH} "Asking the running VLM to save its settings and end"
 LangString EndingCopy ${LANG_TRADCHINESE} "請執行中的 VLM 存檔並結束"
 LangString WritingSounds ${LANG_ENGLISH} "Writing sounds:"
@@ -157,6 +166,7 @@ Section "VLM"
 
     SetOutPath "$INSTDIR"
     File "${STAGE}\VLM.exe"
+    AddSize ${SOUNDS_KIB}
 
     ; The bank, a few sounds per run of the synthesizer so that the progress bar moves.
     InitPluginsDir

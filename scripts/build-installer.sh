@@ -87,9 +87,12 @@ nsis_text() {
     done
 } >"$stage/uninstall-files.nsh"
 
+sounds_kib=$(((($(cd "$program" && cat -- "${sounds[@]}" | wc -c)) + 1023) / 1024))
+
 setup=$build/VLM-$version-setup.exe
 # makensis 3.08 crashes on non-ASCII file names under LC_ALL=C.
 LC_ALL=C.UTF-8 makensis -V2 -INPUTCHARSET UTF8 \
-    "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$stage" "-DOUTFILE=$setup" \
+    "-DVERSION=$version" "-DVERSION_QUAD=$quad" "-DSTAGE=$stage" "-DSOUNDS_KIB=$sounds_kib" \
+    "-DOUTFILE=$setup" \
     "${defines[@]}" "$root/installer/vlm.nsi"
 echo "Wrote $setup ($(stat -c %s "$setup") bytes)"
