@@ -167,6 +167,17 @@ Section "VLM"
     SetOutPath "$INSTDIR"
     File "${STAGE}\VLM.exe"
     AddSize ${SOUNDS_KIB}
+    ; The uninstaller and the Apps & features entry first: an install that stops half-way can be removed.
+    WriteUninstaller "$INSTDIR\Uninstall.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "VLM"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\VLM.exe,0"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 
     ; The bank, a few sounds per run of the synthesizer so that the progress bar moves.
     InitPluginsDir
@@ -185,21 +196,10 @@ Section "VLM"
     ${EndIf}
     Delete "$PLUGINSDIR\vlm_synth.exe"
 
-    WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortCut "$SMPROGRAMS\VLM.lnk" "$INSTDIR\VLM.exe" "" "$INSTDIR\VLM.exe" 0
-
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "VLM"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\VLM.exe,0"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
     ; What Apps & features shows: the folder as it now is, in KiB.
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 
     ; A silent upgrade gives back the copy it ended (the finish page offers that otherwise).
     ${If} ${Silent}
