@@ -5,7 +5,8 @@ Usage: installer_test.py BUILD_DIR i686|x86_64
 
 Builds BUILD_DIR's installer first (scripts/build-installer.sh, --x86_64 for the 64-bit build) and runs it in
 WINEPREFIX (the test command's prefix, on its display). The installed folder must hold the same files as the zip, byte
-for byte: the zip itself where the build has one, else the build's program folder with VLM.exe stripped as the zip's.
+for byte: the build's sounds and its VLM.exe stripped as the zip's (and the zip, where the build has a current one,
+must hold exactly these).
 Registry values are read from `reg export` files (UTF-16), not from the console, which mangles Chinese.
 """
 
@@ -105,11 +106,8 @@ def tree(folder):
 
 
 def zip_reference(build_dir, x86_64):
-    """What the zip holds: the zip itself, or the program folder with VLM.exe stripped as the zip's."""
-    zips = [n for n in os.listdir(build_dir) if re.fullmatch(r"VLM-.*win32\.zip", n)]
-    if zips:
-        with zipfile.ZipFile(os.path.join(build_dir, zips[0])) as archive:
-            return {os.path.relpath(i.filename, "VLM"): archive.read(i) for i in archive.infolist() if not i.is_dir()}
+    """What the zip holds: the program folder's sounds and VLM.exe stripped as the zip's. Where the build has a zip made
+    from the same VLM.exe (i686), it must hold exactly that."""
     program = os.path.join(build_dir, "program")
     reference = {name: data for name, data in tree(program).items()
                  if name in ("bell1.wav", "bell3.wav") or name.startswith("Music" + os.sep)}
@@ -119,6 +117,11 @@ def zip_reference(build_dir, x86_64):
                         os.path.join(program, "VLM.exe"), stripped], check=True)
         with open(stripped, "rb") as f:
             reference["VLM.exe"] = f.read()
+    zips = [os.path.join(build_dir, n) for n in os.listdir(build_dir) if re.fullmatch(r"VLM-.*win32\.zip", n)]
+    if zips and os.path.getmtime(zips[0]) >= os.path.getmtime(os.path.join(program, "VLM.exe")):
+        with zipfile.ZipFile(zips[0]) as archive:
+            packed = {os.path.relpath(i.filename, "VLM"): archive.read(i) for i in archive.infolist() if not i.is_dir()}
+        assert packed == reference, "the zip differs from the build's program folder"
     return reference
 
 
