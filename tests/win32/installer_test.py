@@ -156,8 +156,8 @@ class InstallerTest(unittest.TestCase):
             out.seek(0)
             self.assertEqual(result.returncode, 0, out.read().decode("utf-8", "replace")[-2000:])
 
-    def install(self):
-        self.run_windows(self.setup_exe, "/S")
+    def install(self, *args):
+        self.run_windows(self.setup_exe, "/S", *args)
         values = reg_values(UNINSTALL_KEY)
         self.assertIsNotNone(values, "no Uninstall entry")
         self.install_dir = unix_path(values["InstallLocation"])
@@ -253,6 +253,17 @@ class InstallerTest(unittest.TestCase):
         self.uninstall()
         self.assertEqual(reg_values(RUN_KEY).get("VLM"), other)
         self.assertFalse(os.path.exists(self.install_dir))
+
+    def test_folder_of_the_users_choice_with_a_chinese_name(self):
+        # No space: Wine would quote the argument, and /D= must come unquoted.
+        chosen = "C:\\使用者張\\鐘聲VLM"
+        values = self.install("/D=" + chosen)
+        self.assertEqual(values["InstallLocation"], chosen)
+        self.assert_installed_as_the_zip()
+        self.uninstall()
+        self.assertFalse(os.path.exists(self.install_dir))
+        self.assertIsNone(reg_values(UNINSTALL_KEY))
+        os.rmdir(os.path.dirname(self.install_dir))
 
 
 if __name__ == "__main__":
