@@ -149,12 +149,12 @@ class InstallerTest(unittest.TestCase):
         if self.install_dir:
             shutil.rmtree(self.install_dir, ignore_errors=True)
 
-    def run_windows(self, program, *args):
+    def run_windows(self, program, *args, status=0):
         # Output to files: a program the installer starts keeps any pipe open.
         with tempfile.TemporaryFile() as out:
             result = subprocess.run([WINE_RUN, program, *args], stdout=out, stderr=subprocess.STDOUT, timeout=600)
             out.seek(0)
-            self.assertEqual(result.returncode, 0, out.read().decode("utf-8", "replace")[-2000:])
+            self.assertEqual(result.returncode, status, out.read().decode("utf-8", "replace")[-2000:])
 
     def install(self, *args):
         self.run_windows(self.setup_exe, "/S", *args)
@@ -264,6 +264,19 @@ class InstallerTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.install_dir))
         self.assertIsNone(reg_values(UNINSTALL_KEY))
         os.rmdir(os.path.dirname(self.install_dir))
+
+    def test_sounds_that_cannot_be_written_stop_the_install_and_it_can_be_removed(self):
+        chosen = "C:\\VLM-blocked-%d" % os.getpid()
+        self.install_dir = unix_path(chosen)
+        os.makedirs(self.install_dir)
+        # A file where the sounds' folder must go.
+        with open(os.path.join(self.install_dir, "Music"), "wb") as f:
+            f.write(b"not a folder")
+        self.run_windows(self.setup_exe, "/S", "/D=" + chosen, status=2)
+        self.assertEqual(reg_values(UNINSTALL_KEY)["InstallLocation"], chosen)
+        self.uninstall()
+        self.assertEqual(sorted(tree(self.install_dir)), ["Music"])
+        self.assertIsNone(reg_values(UNINSTALL_KEY))
 
 
 if __name__ == "__main__":
