@@ -158,10 +158,12 @@ class InstallerTest(unittest.TestCase):
 
     def install(self, *args):
         self.run_windows(self.setup_exe, "/S", *args)
-        values = reg_values(UNINSTALL_KEY)
-        self.assertIsNotNone(values, "no Uninstall entry")
+        values = self.uninstall_entry()
         self.install_dir = unix_path(values["InstallLocation"])
         return values
+
+    def uninstall_entry(self):
+        return wait_for(lambda: reg_values(UNINSTALL_KEY), 10, step=0.5, what="the Uninstall entry")
 
     def uninstall(self):
         uninstaller = os.path.join(self.install_dir, "Uninstall.exe")
@@ -171,6 +173,8 @@ class InstallerTest(unittest.TestCase):
         # its own file; the prefix's wineserver stays up for the other tests, so `wineserver -w` would wait for ever.
         wait_for(lambda: not any(" _?=" in command for command in prefix_commands().values()), 120, step=0.2,
                  what="the uninstaller to finish")
+        # Its last step.
+        wait_for(lambda: reg_values(UNINSTALL_KEY) is None, 30, step=0.5, what="the Uninstall entry to go")
 
     def assert_installed_as_the_zip(self):
         installed = tree(self.install_dir)
@@ -226,7 +230,7 @@ class InstallerTest(unittest.TestCase):
         # Upgrade over the running copy: it is asked to save and end, its files are replaced, and it is started again.
         self.run_windows(self.setup_exe, "/S")
         first.wait(30)
-        self.assertEqual(reg_values(UNINSTALL_KEY)["InstallLocation"], location)
+        self.assertEqual(self.uninstall_entry()["InstallLocation"], location)
         with open(config, "rb") as f:
             self.assertEqual(f.read(), settings)
         self.assert_installed_as_the_zip()
@@ -273,7 +277,7 @@ class InstallerTest(unittest.TestCase):
         with open(os.path.join(self.install_dir, "Music"), "wb") as f:
             f.write(b"not a folder")
         self.run_windows(self.setup_exe, "/S", "/D=" + chosen, status=2)
-        self.assertEqual(reg_values(UNINSTALL_KEY)["InstallLocation"], chosen)
+        self.assertEqual(self.uninstall_entry()["InstallLocation"], chosen)
         self.uninstall()
         self.assertEqual(sorted(tree(self.install_dir)), ["Music"])
         self.assertIsNone(reg_values(UNINSTALL_KEY))
