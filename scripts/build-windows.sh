@@ -30,7 +30,7 @@ stage=$build/zip
 rm -rf "$stage" "$build/VLM-win32.zip"
 mkdir -p "$stage/VLM"
 # The debugging information stays in the build's copy.
-i686-w64-mingw32-strip -o "$stage/VLM/VLM.exe" "$build/program/VLM.exe"
+"$root/scripts/strip-windows-exe.sh" i686 "$build/program/VLM.exe" "$stage/VLM/VLM.exe"
 cp "$build/program/bell1.wav" "$build/program/bell3.wav" "$stage/VLM/"
 cp -r "$build/program/Music" "$stage/VLM/"
 # Python's zipfile marks the Chinese file names as UTF-8 (Info-ZIP's zip leaves them in no declared code page, and

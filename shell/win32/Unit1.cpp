@@ -121,6 +121,7 @@ TForm1::TForm1(TForm1Services services)
         = std::make_unique<vlm::win32::InputMethodRequest>(m_services.keyboardLayouts, Widen(form::kInputMethodName));
     m_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     m_showRequest = vlm::win32::SingleInstance::ShowRequestMessage();
+    m_endRequest = vlm::win32::SingleInstance::EndRequestMessage();
     BuildControls();
 }
 
@@ -414,6 +415,10 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == m_showRequest) {
         m_form.ShowMainWindow(true);
         return 0;
+    }
+    if (message == m_endRequest) {
+        EndSession();
+        return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

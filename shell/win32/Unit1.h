@@ -150,6 +150,7 @@ private:
     std::unique_ptr<vlm::win32::InputMethodRequest> m_inputMethod;
     UINT m_taskbarCreated = 0;
     UINT m_showRequest = 0;
+    UINT m_endRequest = 0;
     std::map<std::wstring, HWND> m_messages;
     HWND m_farewellBox = nullptr;
     vlm::MainForm m_form;

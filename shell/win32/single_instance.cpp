@@ -34,4 +34,10 @@ UINT SingleInstance::ShowRequestMessage()
     return message;
 }
 
+UINT SingleInstance::EndRequestMessage()
+{
+    static const UINT message = RegisterWindowMessageW(L"VLM.Vellimor.SaveAndEnd");
+    return message;
+}
+
 } // namespace vlm::win32

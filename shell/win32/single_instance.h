@@ -17,6 +17,11 @@ public:
     // The message a running copy answers by showing its window.
     static UINT ShowRequestMessage();
 
+    // The message a running copy answers by saving its settings and ending at once, as at the session's end: sent by
+    // the installer and the uninstaller before they replace or remove its files (registered as
+    // "VLM.Vellimor.SaveAndEnd", the name they use too). It answers TRUE.
+    static UINT EndRequestMessage();
+
 private:
     KernelHandle m_mutex;
 };

@@ -626,6 +626,30 @@ TEST_F(Unit1Test, SessionEndSavesAndLetsItEnd)
     EXPECT_TRUE(OpenMessages().empty());
 }
 
+// An installer about to replace the program's files asks the running copy to save and end: no box, nothing waits.
+TEST_F(Unit1Test, EndRequestSavesAndEnds)
+{
+    Create();
+    fs::remove(ConfigPath());
+    const UINT request = RegisterWindowMessageW(L"VLM.Vellimor.SaveAndEnd");
+    ASSERT_EQ(request, vlm::win32::SingleInstance::EndRequestMessage());
+    EXPECT_EQ(SendMessageW(m_form->Handle(), request, 0, 0), TRUE);
+    EXPECT_EQ(fs::file_size(ConfigPath()), vlm::kSettingsFileSize);
+    EXPECT_EQ(m_exits, 1);
+    EXPECT_TRUE(OpenMessages().empty());
+}
+
+// Even when the settings can't be kept: the installer can't wait for a user to read a box.
+TEST_F(Unit1Test, EndRequestEndsWhenTheSaveFails)
+{
+    Create();
+    MakeSettingsReadOnly();
+    EXPECT_EQ(SendMessageW(m_form->Handle(), vlm::win32::SingleInstance::EndRequestMessage(), 0, 0), TRUE);
+    Pump();
+    EXPECT_EQ(m_exits, 1);
+    EXPECT_TRUE(OpenMessages().empty());
+}
+
 TEST_F(Unit1Test, FirstTickHidesAndCleansUpOnce)
 {
     Create();

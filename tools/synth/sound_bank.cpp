@@ -41,18 +41,27 @@ SoundBank::SoundBank()
 
 std::vector<std::string> SoundBank::WriteAll(const std::string& outputDir, int threads) const
 {
+    std::vector<std::size_t> all(m_entries.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    return Write(outputDir, all, threads);
+}
+
+std::vector<std::string> SoundBank::Write(
+    const std::string& outputDir, const std::vector<std::size_t>& entries, int threads) const
+{
     std::vector<std::string> failed;
     std::mutex failedMutex;
     std::atomic<std::size_t> next { 0 };
     auto work = [&] {
-        for (std::size_t i = next++; i < m_entries.size(); i = next++) {
-            const Entry& entry = m_entries[i];
-            const std::filesystem::path path = std::filesystem::path(outputDir) / entry.relativePath;
+        for (std::size_t i = next++; i < entries.size(); i = next++) {
+            const Entry& entry = m_entries.at(entries[i]);
+            const std::string path = outputDir + "/" + entry.relativePath;
             std::error_code error;
-            std::filesystem::create_directories(path.parent_path(), error);
-            if (!WriteWavFile(path.string(), entry.render(), entry.title)) {
+            std::filesystem::create_directories(PathFromUtf8(path).parent_path(), error);
+            if (!WriteWavFile(path, entry.render(), entry.title)) {
                 const std::lock_guard lock(failedMutex);
-                failed.push_back(path.string());
+                failed.push_back(path);
             }
         }
     };

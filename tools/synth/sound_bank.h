@@ -21,8 +21,11 @@ public:
 
     const std::vector<Entry>& Entries() const { return m_entries; }
 
-    // Renders every entry into outputDir on `threads` threads; returns the paths that could not be written.
+    // Renders every entry into outputDir (UTF-8) on `threads` threads; returns the paths that could not be written.
     std::vector<std::string> WriteAll(const std::string& outputDir, int threads) const;
+    // The same for the entries at the given positions only.
+    std::vector<std::string> Write(
+        const std::string& outputDir, const std::vector<std::size_t>& entries, int threads) const;
 
 private:
     std::vector<Entry> m_entries;

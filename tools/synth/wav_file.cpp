@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <numbers>
 #include <vector>
 
@@ -41,6 +41,11 @@ void PutInfoText(std::vector<unsigned char>& out, std::string_view id, std::stri
 }
 
 } // namespace
+
+std::filesystem::path PathFromUtf8(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 void NormalizePeak(Samples& samples, double peakDbfs)
 {
@@ -100,14 +105,20 @@ bool WriteWavFile(const std::string& path, const Samples& samples, std::string_v
     PutU32(out, static_cast<std::uint32_t>(info.size()));
     out.insert(out.end(), info.begin(), info.end());
 
-    const std::string temporary = path + ".part";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    const bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    const std::filesystem::path target = PathFromUtf8(path);
+    const std::filesystem::path temporary = PathFromUtf8(path + ".part");
+    bool written = false;
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+        file.close();
+        written = !file.fail();
+    }
+    std::error_code error;
+    if (written)
+        std::filesystem::rename(temporary, target, error);
+    if (!written || error) {
+        std::filesystem::remove(temporary, error);
         return false;
     }
     return true;
