@@ -74,7 +74,7 @@ TEST(SoundCatalogue, TheUsersOwnSoundsComeFirst)
     EXPECT_EQ(sounds.PreludePath(3), program + sys::kPathSeparator + sys::NativePath(MusicList[3]));
 
     std::filesystem::create_directories(test::FsPath(user + sys::kPathSeparator + "Music"));
-    for (const std::string relative : { std::string("bell1.wav"), std::string(MusicList[3]) })
+    for (const std::string& relative : { std::string("bell1.wav"), std::string(MusicList[3]) })
         std::ofstream(test::FsPath(user + sys::kPathSeparator + sys::NativePath(relative))) << "x";
     EXPECT_EQ(sounds.BellPath(0, 2), user + sys::kPathSeparator + "bell1.wav");
     EXPECT_EQ(sounds.BellPath(1, 0), program + sys::kPathSeparator + "bell3.wav");
