@@ -232,7 +232,9 @@ WriteStatus WriteInPlace(const std::string& path, const std::vector<unsigned cha
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     // One write from the start: the file is never cut short before the new contents are in it.
     ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
-    ok = ok && (static_cast<std::size_t>(info.st_size) <= bytes.size() || ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0);
+    ok = ok
+        && (static_cast<std::size_t>(info.st_size) <= bytes.size()
+            || ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0);
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     return ok ? WriteStatus::Written : WriteStatus::Failed;
@@ -268,7 +270,8 @@ bool MakeFolders(const std::string& path)
     const std::string parent = FolderOf(path);
     if (parent != path && parent != "." && parent != "/" && !MakeFolders(parent))
         return false;
-    return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+    return ::mkdir(path.c_str(), 0700) == 0
+        || (errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
 }
 
 std::string UserFolder()
@@ -279,7 +282,8 @@ std::string UserFolder()
     std::string home;
     if (const char* value = std::getenv("HOME"); value != nullptr && value[0] == '/')
         home = value;
-    else if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/')
+    else if (const passwd* user = ::getpwuid(::getuid());
+             user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/')
         home = user->pw_dir;
     if (home.empty())
         return {};

@@ -1,6 +1,7 @@
 #include "core/system.h"
 
 #include <windows.h>
+// After <windows.h>, which they build on.
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -145,9 +146,7 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size)
 // something else (the file in use by another program, a full disk).
 WriteStatus Refusal(DWORD error)
 {
-    return (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)
-        ? WriteStatus::Denied
-        : WriteStatus::Failed;
+    return (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) ? WriteStatus::Denied : WriteStatus::Failed;
 }
 
 bool ProcessGone(unsigned long pid)
@@ -248,7 +247,7 @@ FileContents ReadRegularFile(const std::string& path, std::size_t maxBytes)
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         contents.Status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ReadStatus::Missing
-                                                                                            : ReadStatus::Unreadable;
+                                                                                           : ReadStatus::Unreadable;
         return contents;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -314,9 +313,9 @@ WriteStatus ReplaceFile(const std::string& path, const std::vector<unsigned char
             return WriteStatus::Denied;
         // Whether the file may be written at all, and whether another program holds it: the rename at the end
         // fails the same way for both.
-        const Handle probe(::CreateFileW(target.c_str(), GENERIC_WRITE,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-            nullptr));
+        const Handle probe(
+            ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe.Valid())
             return Refusal(::GetLastError());
     }
@@ -363,8 +362,8 @@ WriteStatus WriteInPlace(const std::string& path, const std::vector<unsigned cha
         return WriteStatus::Failed;
     if (attributes & FILE_ATTRIBUTE_READONLY)
         return WriteStatus::Denied;
-    const Handle file(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Handle file(::CreateFileW(
+        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return Refusal(::GetLastError());
     if (::GetFileType(file.Get()) != FILE_TYPE_DISK || bytes.size() > 0x10000000)

@@ -109,8 +109,7 @@ public:
     {
         std::vector<std::string> touched;
         for (const std::string& call : calls)
-            if (call.find(" " + folder + sys::kPathSeparator) != std::string::npos
-                || call.ends_with(" " + folder))
+            if (call.find(" " + folder + sys::kPathSeparator) != std::string::npos || call.ends_with(" " + folder))
                 touched.push_back(call);
         return touched;
     }

@@ -91,11 +91,12 @@ TEST_P(SettingsPlaces, LoadsAndSavesWhereTheFolderAllows)
     EXPECT_EQ(m_store.Values().RotationCounter, expectedCounter);
 
     m_store.Values().RotationCounter = 21;
-    const auto programBefore = m_files.files.count(kProgramFile) ? m_files.files[kProgramFile].bytes
-                                                                   : std::vector<unsigned char> {};
+    const auto programBefore
+        = m_files.files.count(kProgramFile) ? m_files.files[kProgramFile].bytes : std::vector<unsigned char> {};
     EXPECT_EQ(m_store.Save(), c.savedTo != Expect::Nowhere);
 
-    const bool inProgram = m_files.files.count(kProgramFile) && m_files.files[kProgramFile].bytes == Bytes(WithCounter(21));
+    const bool inProgram
+        = m_files.files.count(kProgramFile) && m_files.files[kProgramFile].bytes == Bytes(WithCounter(21));
     const bool inUser = m_files.files.count(kUserFile) && m_files.files[kUserFile].bytes == Bytes(WithCounter(21));
     EXPECT_EQ(inProgram, c.savedTo == Expect::Program);
     EXPECT_EQ(inUser, c.savedTo == Expect::User);
@@ -142,13 +143,13 @@ FakeFolder ReadOnlyMedium()
 INSTANTIATE_TEST_SUITE_P(Cases, SettingsPlaces,
     testing::Values(
         // Portable, as it always was.
-        PlaceCase { "FirstStartInAWritableFolder", SettingsLayout::Portable, Writable(), ProgramFile::None, false,
-            true, true, Expect::Nowhere, Expect::Program },
+        PlaceCase { "FirstStartInAWritableFolder", SettingsLayout::Portable, Writable(), ProgramFile::None, false, true,
+            true, Expect::Nowhere, Expect::Program },
         PlaceCase { "WritableFolder", SettingsLayout::Portable, Writable(), ProgramFile::Present, false, true, true,
             Expect::Program, Expect::Program },
         // The folder takes no new files but the file may be written: written in place.
-        PlaceCase { "FolderTakesNoNewFiles", SettingsLayout::Portable, NoNewFiles(), ProgramFile::Present, false,
-            true, true, Expect::Program, Expect::Program },
+        PlaceCase { "FolderTakesNoNewFiles", SettingsLayout::Portable, NoNewFiles(), ProgramFile::Present, false, true,
+            true, Expect::Program, Expect::Program },
         // Nothing beside the program may be written: the user's file, without a word.
         PlaceCase { "FolderTakesNoNewFilesAndHasNoFile", SettingsLayout::Portable, NoNewFiles(), ProgramFile::None,
             false, true, true, Expect::Nowhere, Expect::User },
@@ -156,16 +157,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsPlaces,
             Expect::Program, Expect::User },
         PlaceCase { "ReadOnlyMediumFirstStart", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::None, false,
             true, true, Expect::Nowhere, Expect::User },
-        PlaceCase { "ReadOnlyMediumWithAFile", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::Present,
-            false, true, true, Expect::Program, Expect::User },
+        PlaceCase { "ReadOnlyMediumWithAFile", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::Present, false,
+            true, true, Expect::Program, Expect::User },
         // The user's file, once there, is the one.
         PlaceCase { "UserFileWins", SettingsLayout::Portable, Writable(), ProgramFile::Present, true, true, true,
             Expect::User, Expect::User },
         // Neither place: the save fails (and the user is told).
         PlaceCase { "NeitherPlace", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::Present, false, false,
             true, Expect::Program, Expect::Nowhere },
-        PlaceCase { "NoUserFolderAtAll", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::Present, false,
-            true, false, Expect::Program, Expect::Nowhere },
+        PlaceCase { "NoUserFolderAtAll", SettingsLayout::Portable, ReadOnlyMedium(), ProgramFile::Present, false, true,
+            false, Expect::Program, Expect::Nowhere },
         // In use by another program: that passes; the settings don't move for it.
         PlaceCase { "FileInUse", SettingsLayout::Portable, Writable(), ProgramFile::InUse, false, true, true,
             Expect::Program, Expect::Nowhere },

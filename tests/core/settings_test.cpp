@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <thread>
@@ -16,8 +16,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -506,7 +506,6 @@ INSTANTIATE_TEST_SUITE_P(Links, SettingsLink, testing::Values(false, true),
 
 #endif
 
-
 #ifdef _WIN32
 // The leftovers of a save whose process has ended go at the next start; those of a process still running stay.
 TEST(SettingsTemporaries, LeftoversOfEndedProcessesGo)
@@ -626,8 +625,8 @@ TEST(UnreadSettingsFile, HeldOpenAtStartIsKeptThenRead)
     const std::string path = dir.File(kSettingsFileName);
     ASSERT_TRUE(SaveSettings(path, Sample()));
     const auto original = ReadFile(path);
-    HANDLE held = ::CreateFileW(
-        Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held
+        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     SettingsStore store;
@@ -653,8 +652,8 @@ TEST(UnreadSettingsFile, ASaveKeepsItAside)
     const std::string path = dir.File(kSettingsFileName);
     ASSERT_TRUE(SaveSettings(path, Sample()));
     const auto original = ReadFile(path);
-    HANDLE held = ::CreateFileW(
-        Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held
+        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     SettingsStore store;
     store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
@@ -703,9 +702,8 @@ TEST(UnreadSettingsFile, NoRightToReadIsUnreadable)
     const std::string path = dir.File(kSettingsFileName);
     ASSERT_TRUE(SaveSettings(path, Sample()));
     ::chmod(path.c_str(), 0);
-    EXPECT_TRUE(AsOrdinaryUser([&] {
-        return sys::ReadRegularFile(path, kSettingsFileSize).Status == sys::ReadStatus::Unreadable;
-    }));
+    EXPECT_TRUE(AsOrdinaryUser(
+        [&] { return sys::ReadRegularFile(path, kSettingsFileSize).Status == sys::ReadStatus::Unreadable; }));
 }
 
 struct UserFolderCase {
