@@ -14,6 +14,8 @@
 #include <vector>
 #ifdef _WIN32
 #include <windows.h>
+// <windows.h> names ReplaceFileW so; the tests call the portable one.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -690,8 +692,9 @@ TEST(UserFolder, IsTheRoamingApplicationDataFolder)
     EXPECT_TRUE(folder.ends_with("\\VLM")) << folder;
     EXPECT_EQ(folder[1], ':') << folder;
     wchar_t appData[MAX_PATH] {};
-    if (::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH))
+    if (::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH)) {
         EXPECT_EQ(folder, sys::Narrow(appData) + "\\VLM");
+    }
 }
 #else
 // Unreadable to its user (rights, a read error): not the same as missing.
