@@ -378,6 +378,20 @@ class WindowsEndToEnd(WineDesktopCase):
         user_config = os.path.join(self.user_folder(), "vlm1.cfg")
         program = self.program(settings=settings_bytes(bell=1))
         before = program.settings()
+        # Wine's server opens the files for its programs, so it must see the read-only folder too: the program
+        # starts a server of its own inside the private mount namespace, which goes when the case ends.
+        env = dict(os.environ, WINEPREFIX=prefix())
+        subprocess.run(["wineserver", "-k"], env=env, check=False)
+        subprocess.run(["wineserver", "-w"], env=env, check=False)
+
+        def end_server():
+            program.stop()
+            subprocess.run(["wineserver", "-k"], env=env, check=False)
+            subprocess.run(["wineserver", "-w"], env=env, check=False)
+            # The shared prefix's server back as the test command left it, outside the namespace and up for good.
+            subprocess.run([WINE_RUN, "--boot"], env=env, check=False, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=180)
+        self.addCleanup(end_server)
         program.launcher = desktop.read_only_launcher(program.dir)
         self.start_and_settle(program)
         program.click_tray(1)
