@@ -244,9 +244,21 @@ WriteStatus MoveAside(const std::string& path, const std::string& newPath)
 {
     const std::string target = LinkTarget(path);
     const std::string aside = FolderOf(target) + "/" + NameOf(newPath);
-    // link() never replaces what is there; the old name goes once the new one holds the file.
-    if (::link(target.c_str(), aside.c_str()) != 0)
-        return errno == EEXIST ? WriteStatus::Failed : Refusal(errno);
+    // link() never replaces what is there; the old name goes once the new one holds the file. A file system
+    // without hard links (a FAT stick) gets a rename, once nothing is seen at the new name.
+    if (::link(target.c_str(), aside.c_str()) != 0) {
+        if (errno == EEXIST)
+            return WriteStatus::Failed;
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+            return Refusal(errno);
+        struct stat there { };
+        if (::lstat(aside.c_str(), &there) == 0)
+            return WriteStatus::Failed;
+        if (std::rename(target.c_str(), aside.c_str()) != 0)
+            return Refusal(errno);
+        SyncFolder(FolderOf(target));
+        return WriteStatus::Written;
+    }
     if (::unlink(target.c_str()) != 0) {
         const WriteStatus status = Refusal(errno);
         ::unlink(aside.c_str());
