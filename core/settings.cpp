@@ -132,14 +132,18 @@ SettingsFiles& SystemSettingsFiles()
     return files;
 }
 
-sys::WriteStatus WriteSettingsFile(SettingsFiles& files, const std::string& path, const SettingsBytes& bytes)
+sys::WriteStatus WriteSettingsFile(
+    SettingsFiles& files, const std::string& path, const SettingsBytes& bytes, bool* inPlace)
 {
     const std::vector<unsigned char> data(bytes.begin(), bytes.end());
     const sys::WriteStatus replaced = files.Replace(path, data);
     // A folder that takes no new files may still let its files be written (a common Windows ACL; a 555 folder
     // holding a 644 file): the file is written where it is, in one write.
-    if (replaced == sys::WriteStatus::NoTemporary)
+    if (replaced == sys::WriteStatus::NoTemporary) {
+        if (inPlace)
+            *inPlace = true;
         return files.WriteInPlace(path, data);
+    }
     return replaced;
 }
 
@@ -266,8 +270,11 @@ bool SettingsStore::Save()
             Note("cannot make the folder " + FolderOfFile(place));
             status = sys::WriteStatus::Denied;
         }
+        bool inPlace = false;
         if (status == sys::WriteStatus::Written)
-            status = WriteSettingsFile(*m_files, place, bytes);
+            status = WriteSettingsFile(*m_files, place, bytes, &inPlace);
+        if (inPlace && status == sys::WriteStatus::Written)
+            Note("wrote " + place + " in place: its folder takes no new files");
         if (status == sys::WriteStatus::Written) {
             if (place != m_path) {
                 Note("cannot write " + m_path + ": the settings live in " + place + " from now on");

@@ -65,8 +65,9 @@ public:
 SettingsFiles& SystemSettingsFiles();
 
 // Writes the file at `path` the best way its folder allows: replaced atomically; written in place when no
-// temporary file may be made beside it but the file itself may be written.
-sys::WriteStatus WriteSettingsFile(SettingsFiles& files, const std::string& path, const SettingsBytes& bytes);
+// temporary file may be made beside it but the file itself may be written (then `inPlace`, when given, is set).
+sys::WriteStatus WriteSettingsFile(
+    SettingsFiles& files, const std::string& path, const SettingsBytes& bytes, bool* inPlace = nullptr);
 
 // Portable: the settings live beside the executable while that folder can be written, and in the user's own folder
 // once it can't. System: a program installed for every user keeps them in each user's own folder only.

@@ -217,6 +217,7 @@ class Faults(desktop.DesktopCase):
         self.assertEqual(struct.unpack_from("<i", data, 4)[0], 2)
         self.assertEqual(struct.unpack_from("<i", data, 8 + 4 * self.today(program) * 24)[0], 1)
         self.assertFalse(os.path.exists(program.user_config_path), "the settings stay beside the program")
+        self.assertTrue(program.log_matches(r"vlm\.settings: wrote .*vlm1\.cfg in place"))
 
     def test_fifo_settings_file_does_not_hang_the_start(self):
         program = self.program()
