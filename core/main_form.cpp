@@ -16,6 +16,15 @@ constexpr int kFirstTickMs = 1000;
 
 } // namespace
 
+SettingsLayout BuiltSettingsLayout()
+{
+#ifdef VLM_SYSTEM_LAYOUT
+    return SettingsLayout::System;
+#else
+    return SettingsLayout::Portable;
+#endif
+}
+
 MainForm::MainForm(MainView& view, FormServices services)
     : m_view(view)
     , m_services(std::move(services))
@@ -28,18 +37,26 @@ MainForm::MainForm(MainView& view, FormServices services)
 
 void MainForm::FormCreate(const std::string& executablePath)
 {
-    m_sounds = SoundCatalogue(ProgramDirOf(executablePath));
-    m_settings.SetPath(m_sounds.ProgramDir() + sys::kPathSeparator + kSettingsFileName);
+    const std::string userFolder = m_services.UserFolder ? *m_services.UserFolder : sys::UserFolder();
+    m_sounds = SoundCatalogue(ProgramDirOf(executablePath), userFolder);
+    const SettingsPlaces places
+        = SettingsPlacesFor(m_services.Layout.value_or(BuiltSettingsLayout()), m_sounds.ProgramDir(), userFolder);
+    m_settings.SetPlaces(places);
+    if (m_services.Files)
+        m_settings.SetFiles(*m_services.Files);
+    m_settings.SetLog([this](const std::string& text) { m_view.Log(LogTopic::Settings, text); });
     sys::ChangeDirectory(m_sounds.ProgramDir());
     // A save killed half-way in an earlier run left its temporary copy; nothing else will ever remove it.
-    sys::RemoveStaleTemporaries(m_settings.Path());
+    for (const std::string& place : { places.ProgramFile, places.UserFile })
+        if (!place.empty())
+            sys::RemoveStaleTemporaries(place);
 
     // The tick runs from here on, whatever the rest of start-up shows or fails at.
     m_trayAvailable = m_view.TrayAvailable();
     m_view.StartTimer(kFirstTickMs);
     UpdateClock();
 
-    if (!m_settings.Load()) {
+    if (m_settings.Load() != sys::ReadStatus::Read) {
         m_view.Log(LogTopic::Settings, "cannot read " + m_settings.Path());
         ShowSettingsMessage(SettingsMessage::LoadFailed);
     }
@@ -57,6 +74,24 @@ void MainForm::ApplySettingsToControls()
     m_view.SetAutostartChecked(values.AutostartFlag);
 }
 
+void MainForm::RetryUnreadSettings()
+{
+    if (!m_settings.Unread())
+        return;
+    const bool autostartBefore = m_settings.Values().AutostartFlag;
+    if (!m_settings.RetryLoad())
+        return;
+    ApplySettingsToControls();
+    SelectToday();
+    // The start registered the defaults' autostart; the user's own choice wins.
+    if (m_settings.Values().AutostartFlag == autostartBefore)
+        return;
+    if (m_settings.Values().AutostartFlag)
+        RegisterAutostart();
+    else
+        UnregisterAutostart();
+}
+
 void MainForm::RegisterAutostart()
 {
     if (!m_services.Autostart)
@@ -70,6 +105,17 @@ void MainForm::RegisterAutostart()
             "not registered, the entry was not written: " + ProgramDir() + (error.empty() ? "" : ": " + error));
     if (!error.empty())
         m_view.ShowMessage(error);
+}
+
+void MainForm::UnregisterAutostart()
+{
+    if (!m_services.Autostart)
+        return;
+    m_services.Autostart->UnregisterAutostart(ProgramDir());
+    m_view.Log(LogTopic::Autostart,
+        m_services.Autostart->IsRegistered(ProgramDir())
+            ? "not unregistered, the entry was not removed: " + ProgramDir()
+            : "unregistered " + ProgramDir());
 }
 
 void MainForm::UpdateClock()
@@ -86,6 +132,7 @@ void MainForm::Timer1Timer()
         ShowMainWindow(false);
         m_services.DeleteLegacyFiles();
     }
+    RetryUnreadSettings();
 
     UpdateClock();
     const auto intoSecond = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -206,13 +253,8 @@ void MainForm::CheckBox1Click(bool checked)
     // The box says whether the program starts at logon, so the entry follows it at once.
     if (checked)
         RegisterAutostart();
-    else if (m_services.Autostart) {
-        m_services.Autostart->UnregisterAutostart(ProgramDir());
-        m_view.Log(LogTopic::Autostart,
-            m_services.Autostart->IsRegistered(ProgramDir())
-                ? "not unregistered, the entry was not removed: " + ProgramDir()
-                : "unregistered " + ProgramDir());
-    }
+    else
+        UnregisterAutostart();
 }
 
 void MainForm::BitBtn1Click()

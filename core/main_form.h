@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,15 @@ struct FormServices {
     AutostartStore* Autostart = nullptr;
     // Removes the earlier installation's files; by default those of DefaultLegacyFolders().
     std::function<void()> DeleteLegacyFiles;
+    // Where the settings live: the build's layout and the user's own folder (the system's) by default.
+    std::optional<SettingsLayout> Layout;
+    std::optional<std::string> UserFolder;
+    // The settings' file operations; the system's by default.
+    SettingsFiles* Files = nullptr;
 };
+
+// The layout this program was built for (a copy installed for every user keeps the settings per user only).
+SettingsLayout BuiltSettingsLayout();
 
 // What the main window's handlers mean, whatever toolkit draws it: start-up, the tick, the schedule editor, the
 // ring-now button, the tray commands and exit. Each shell's TForm1 turns its events into these calls and
@@ -89,7 +98,10 @@ public:
 
 private:
     void ApplySettingsToControls();
+    // A settings file that could not be read at start is tried again at the tick, and applied once it is read.
+    void RetryUnreadSettings();
     void RegisterAutostart();
+    void UnregisterAutostart();
     void HideMainWindow();
     void CheckTrayAvailability();
     void UpdateClock();

@@ -26,8 +26,9 @@ std::string ProgramDirOf(std::string_view executablePath)
     return std::string(executablePath.substr(0, end));
 }
 
-SoundCatalogue::SoundCatalogue(std::string programDir)
+SoundCatalogue::SoundCatalogue(std::string programDir, std::string userFolder)
     : m_programDir(std::move(programDir))
+    , m_userFolder(std::move(userFolder))
 {
     BuildMusicPaths();
 }
@@ -38,15 +39,24 @@ void SoundCatalogue::BuildMusicPaths()
         m_musicPaths[i] = m_programDir + sys::kPathSeparator + sys::NativePath(MusicList[i]);
 }
 
-const std::string& SoundCatalogue::PreludePath(int rotationCounter) const
+std::string SoundCatalogue::Chosen(std::string_view relative, const std::string& programPath) const
+{
+    if (m_userFolder.empty())
+        return programPath;
+    std::string own = m_userFolder + sys::kPathSeparator + sys::NativePath(relative);
+    return sys::IsFile(own) ? own : programPath;
+}
+
+std::string SoundCatalogue::PreludePath(int rotationCounter) const
 {
     const int index = ((rotationCounter % kMusicCount) + kMusicCount) % kMusicCount;
-    return m_musicPaths[index];
+    return Chosen(MusicList[index], m_musicPaths[index]);
 }
 
 std::string SoundCatalogue::BellPath(int bellChoice, int j) const
 {
-    return m_programDir + sys::kPathSeparator + std::string(BellList[bellChoice * kBellsPerReminder + j]);
+    const std::string_view name = BellList[bellChoice * kBellsPerReminder + j];
+    return Chosen(name, m_programDir + sys::kPathSeparator + std::string(name));
 }
 
 } // namespace vlm

@@ -1,6 +1,10 @@
 #include "core/system.h"
 
 #include <windows.h>
+// After <windows.h>, which they build on.
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
 // <windows.h> names ReplaceFileW so; this file defines the portable one.
 #undef ReplaceFile
 
@@ -138,6 +142,13 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size)
     return true;
 }
 
+// What the error of a failed write says: refused for good (no right to, a write-protected medium), or
+// something else (the file in use by another program, a full disk).
+WriteStatus Refusal(DWORD error)
+{
+    return (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) ? WriteStatus::Denied : WriteStatus::Failed;
+}
+
 bool ProcessGone(unsigned long pid)
 {
     if (pid == 0)
@@ -227,18 +238,38 @@ bool IsFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& path, std::size_t maxBytes)
+FileContents ReadRegularFile(const std::string& path, std::size_t maxBytes)
 {
-    // A folder can't be opened this way; a pipe or a device can, and a read from it may wait: only a file on a
-    // disk is read.
-    const Handle file(
-        ::CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
-        return std::nullopt;
+    FileContents contents;
+    const std::wstring wide = ApiPath(path);
+    // The attributes can be asked for even while another program holds the file open without sharing.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        contents.Status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ReadStatus::Missing
+                                                                                           : ReadStatus::Unreadable;
+        return contents;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        contents.Status = ReadStatus::NotAFile;
+        return contents;
+    }
+    // A pipe or a device can be opened this way, and a read from it may wait: only a file on a disk is read.
+    const Handle file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    contents.Status = ReadStatus::Unreadable;
+    if (!file.Valid()) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            contents.Status = ReadStatus::Missing;
+        return contents;
+    }
     BY_HANDLE_FILE_INFORMATION info {};
-    if (!::GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return std::nullopt;
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.Get(), &info)
+        || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        contents.Status = ReadStatus::NotAFile;
+        return contents;
+    }
     std::vector<unsigned char> bytes(maxBytes);
     std::size_t got = 0;
     while (got < maxBytes) {
@@ -246,13 +277,15 @@ std::optional<std::vector<unsigned char>> ReadRegularFile(const std::string& pat
         const std::size_t want = maxBytes - got;
         if (!::ReadFile(
                 file.Get(), bytes.data() + got, want > 0x10000000 ? 0x10000000 : static_cast<DWORD>(want), &n, nullptr))
-            return std::nullopt;
+            return contents;
         if (n == 0)
             break;
         got += n;
     }
     bytes.resize(got);
-    return bytes;
+    contents.Bytes = std::move(bytes);
+    contents.Status = ReadStatus::Read;
+    return contents;
 }
 
 bool LooksWritable(const std::string& path)
@@ -269,13 +302,23 @@ bool LooksWritable(const std::string& path)
     return !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& bytes)
+WriteStatus ReplaceFile(const std::string& path, const std::vector<unsigned char>& bytes)
 {
     const std::wstring target = LinkTarget(ApiPath(path));
     const DWORD oldAttributes = ::GetFileAttributesW(target.c_str());
-    if (oldAttributes != INVALID_FILE_ATTRIBUTES
-        && (oldAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
+    if (oldAttributes != INVALID_FILE_ATTRIBUTES) {
+        if (oldAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            return WriteStatus::Failed;
+        if (oldAttributes & FILE_ATTRIBUTE_READONLY)
+            return WriteStatus::Denied;
+        // Whether the file may be written at all, and whether another program holds it: the rename at the end
+        // fails the same way for both.
+        const Handle probe(
+            ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe.Valid())
+            return Refusal(::GetLastError());
+    }
 
     const std::wstring stem = target + std::wstring(kTemporaryMark) + std::to_wstring(::GetCurrentProcessId()) + L'-';
     static unsigned attempt = 0;
@@ -285,11 +328,11 @@ bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& byte
         temp = stem + std::to_wstring(++attempt);
         created = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            return false;
+            return Refusal(::GetLastError()) == WriteStatus::Denied ? WriteStatus::NoTemporary : WriteStatus::Failed;
     }
     Handle file(created);
     if (!file.Valid())
-        return false;
+        return WriteStatus::Failed;
 
     bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
     ok = ok && ::FlushFileBuffers(file.Get());
@@ -299,13 +342,90 @@ bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& byte
     if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES && oldAttributes != FILE_ATTRIBUTE_NORMAL)
         ::SetFileAttributesW(temp.c_str(), oldAttributes & ~FILE_ATTRIBUTE_TEMPORARY);
     // One rename: the old file stays whole until the new one takes its name, and write-through makes it durable.
+    // The folder took a new file, so a refused rename means the old one is in use.
     ok = ok && ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(temp.c_str());
-        return false;
+        return WriteStatus::Failed;
     }
-    return true;
+    return WriteStatus::Written;
+}
+
+WriteStatus WriteInPlace(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    const std::wstring target = LinkTarget(ApiPath(path));
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return WriteStatus::Denied; // no new file may be made here
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return WriteStatus::Failed;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return WriteStatus::Denied;
+    const Handle file(::CreateFileW(
+        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return Refusal(::GetLastError());
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK || bytes.size() > 0x10000000)
+        return WriteStatus::Failed;
+    // One write from the start: the file is never cut short before the new contents are in it.
+    DWORD written = 0;
+    bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
+        && written == bytes.size();
+    ok = ok && ::SetEndOfFile(file.Get());
+    ok = ok && ::FlushFileBuffers(file.Get());
+    return ok ? WriteStatus::Written : WriteStatus::Failed;
+}
+
+WriteStatus MoveAside(const std::string& path, const std::string& newPath)
+{
+    const std::wstring target = LinkTarget(ApiPath(path));
+    const std::wstring aside = Joined(FolderOf(target), NameOf(Widen(newPath)));
+    // Without MOVEFILE_REPLACE_EXISTING nothing at the new name is replaced.
+    if (::MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH))
+        return WriteStatus::Written;
+    const DWORD error = ::GetLastError();
+    return (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) ? WriteStatus::Failed : Refusal(error);
+}
+
+bool Exists(const std::string& path)
+{
+    return ::GetFileAttributesW(ApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFolders(const std::string& path)
+{
+    const std::wstring wide = ApiPath(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::size_t end = FolderEnd(path);
+    if (end != std::string::npos && end > 0) {
+        // "C:\x" lives in "C:\"; a drive or a share's root is there or not, and is never made.
+        std::string parent = path.substr(0, end);
+        if (!parent.empty() && (parent.back() == '\\' || parent.back() == '/'))
+            parent.pop_back();
+        if (!parent.empty() && parent.back() != ':' && parent != path && !MakeFolders(parent))
+            return false;
+    }
+    if (::CreateDirectoryW(wide.c_str(), nullptr))
+        return true;
+    const DWORD now = ::GetFileAttributesW(wide.c_str());
+    return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string UserFolder()
+{
+    PWSTR folder = nullptr;
+    std::string result;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder)) && folder)
+        result = Narrow(folder);
+    ::CoTaskMemFree(folder);
+    if (result.empty())
+        return {};
+    if (result.back() == '\\')
+        result.pop_back();
+    return result + "\\VLM";
 }
 
 void RemoveStaleTemporaries(const std::string& path)
@@ -327,7 +447,7 @@ void RemoveStaleTemporaries(const std::string& path)
         const std::wstring rest = name.substr(prefix.size());
         wchar_t* end = nullptr;
         const unsigned long pid = std::wcstoul(rest.c_str(), &end, 10);
-        if (end == rest.c_str() || *end != L'-' || !ProcessGone(pid))
+        if (end == rest.c_str() || *end != L'-' || (pid != ::GetCurrentProcessId() && !ProcessGone(pid)))
             continue;
         ::DeleteFileW(Joined(folder, name).c_str());
     } while (::FindNextFileW(search, &entry));

@@ -3,6 +3,7 @@
 #include "core/autostart_store.h"
 #include "core/sound_output.h"
 #include "core/system.h"
+#include "fake_settings_files.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace vlm {
 namespace {
@@ -106,6 +112,9 @@ protected:
 
     void WriteSettings(const Settings& settings) { ASSERT_TRUE(SaveSettings(Config(), settings)); }
     std::string Config() const { return m_dir.File(kSettingsFileName); }
+    // The user's own folder (missing until a save makes it).
+    std::string UserFolder() const { return m_dir.File("user"); }
+    std::string UserConfig() const { return m_dir.File("user/vlm1.cfg"); }
     void Create()
     {
         FormServices services;
@@ -113,6 +122,9 @@ protected:
         services.Player = &m_player;
         services.Autostart = &m_autostart;
         services.DeleteLegacyFiles = [this] { m_view.calls.push_back("cleanup"); };
+        services.Layout = m_layout;
+        services.UserFolder = UserFolder();
+        services.Files = m_files;
         m_form = std::make_unique<MainForm>(m_view, services);
         m_form->FormCreate(m_dir.File("VLM"));
     }
@@ -135,6 +147,8 @@ protected:
     FakePlayer m_player;
     FakeAutostart m_autostart;
     std::unique_ptr<MainForm> m_form;
+    SettingsLayout m_layout = SettingsLayout::Portable;
+    SettingsFiles* m_files = nullptr;
 };
 
 TEST_F(MainFormTest, CreationSequenceInOrder)
@@ -165,9 +179,119 @@ TEST_F(MainFormTest, StartWithoutSettingsOrWithAFailingAutostartSaysSoAndGoesOn)
 
 TEST_F(MainFormTest, StaleSaveCopiesAreRemovedAtStart)
 {
-    Touch("vlm1.cfg.saving-999999999-Ab12Cd");
+#ifdef _WIN32
+    const std::string ownId = std::to_string(::GetCurrentProcessId());
+#else
+    const std::string ownId = std::to_string(::getpid());
+#endif
+    // An ended process's, one with this process's own id (an earlier process that had the same id: nothing has
+    // been saved yet), and one in the user's folder.
+    const std::vector<std::string> stale { "vlm1.cfg.saving-999999999-Ab12Cd", "vlm1.cfg.saving-" + ownId + "-Ab12Cd",
+        "user/vlm1.cfg.saving-" + ownId + "-1" };
+    for (const std::string& name : stale)
+        Touch(name);
     Create();
-    EXPECT_FALSE(std::filesystem::exists(m_dir.File("vlm1.cfg.saving-999999999-Ab12Cd")));
+    for (const std::string& name : stale)
+        EXPECT_FALSE(std::filesystem::exists(test::FsPath(m_dir.File(name)))) << name;
+}
+
+// A program folder that can't be written: the settings go to the user's folder without a word, and stay there.
+TEST_F(MainFormTest, SettingsMoveToTheUserFolderWhenTheProgramFolderRefuses)
+{
+    Settings settings;
+    settings.BellChoice = 1;
+    WriteSettings(settings);
+    std::filesystem::permissions(Config(), std::filesystem::perms::owner_read);
+    Create();
+    m_view.calls.clear();
+    m_form->RadioGroup1Click(0);
+    EXPECT_EQ(m_view.calls, std::vector<std::string> {}) << "no message";
+    EXPECT_EQ(m_form->Store().Path(), UserConfig());
+    Settings saved;
+    ASSERT_TRUE(LoadSettings(UserConfig(), saved));
+    EXPECT_EQ(saved.BellChoice, 0);
+    ASSERT_TRUE(LoadSettings(Config(), saved));
+    EXPECT_EQ(saved.BellChoice, 1) << "the file beside the program stays";
+
+    // The next start reads the user's file.
+    m_view.calls.clear();
+    Create();
+    EXPECT_EQ(m_view.calls[1], "bell 0");
+}
+
+// Installed for every user: the user's own file only; one beside the program is neither read nor written.
+TEST_F(MainFormTest, SystemLayoutKeepsTheSettingsInTheUserFolder)
+{
+    Settings settings;
+    settings.BellChoice = 1;
+    WriteSettings(settings);
+    m_layout = SettingsLayout::System;
+    Create();
+    EXPECT_EQ(m_view.calls[1], "message \u3000開啟vlm1.cfg 錯誤!\u3000") << "a first start for this user";
+    EXPECT_EQ(m_view.calls[2], "bell 0");
+    m_view.calls.clear();
+    m_form->RadioGroup1Click(1);
+    EXPECT_EQ(m_view.calls, std::vector<std::string> {});
+    Settings saved;
+    ASSERT_TRUE(LoadSettings(UserConfig(), saved));
+    EXPECT_EQ(saved.BellChoice, 1);
+    m_form->RadioGroup1Click(0);
+    ASSERT_TRUE(LoadSettings(Config(), saved));
+    EXPECT_EQ(saved.BellChoice, 1) << "the program's folder is never written";
+}
+
+// A settings file held open by another program at start: the load message, then the file is applied once the
+// other program lets go, controls, today's row and autostart included.
+TEST_F(MainFormTest, UnreadSettingsAreAppliedAtTheTickOnceReadable)
+{
+    test::FakeFiles files;
+    files.folders[m_dir.Path()] = {};
+    Settings settings;
+    settings.BellChoice = 1;
+    settings.Schedule[4][14] = 1;
+    settings.AutostartFlag = false;
+    const SettingsBytes bytes = EncodeSettings(settings);
+    test::FakeFile held { { bytes.begin(), bytes.end() } };
+    held.inUse = true;
+    files.files[Config()] = held;
+    m_files = &files;
+    Create();
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> { "timer 1000", "message \u3000開啟vlm1.cfg 錯誤!\u3000", "bell 0", "autostart on",
+            "day 4", "register " + m_dir.Path() }));
+    TickAt(Thu(10, 0, 1));
+    EXPECT_FALSE(m_view.checks[14]);
+
+    files.files[Config()].inUse = false;
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 2));
+    EXPECT_EQ(m_view.calls,
+        (std::vector<std::string> {
+            "timer stop", "bell 1", "autostart off", "day 4", "unregister " + m_dir.Path(), "timer 1000" }));
+    EXPECT_TRUE(m_view.checks[14]);
+    EXPECT_FALSE(m_form->Store().Unread());
+}
+
+// The user's own sounds, where there are any, ring instead of the program's.
+TEST_F(MainFormTest, TheUsersOwnBellRingsInstead)
+{
+    WriteSettings({});
+    Touch("bell1.wav");
+    Create();
+    TickAt(Thu(10, 0, 1));
+    m_form->BitBtn1Click();
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 3));
+    const auto played = [this](const std::string& path) {
+        return std::find(m_view.calls.begin(), m_view.calls.end(), "play " + path) != m_view.calls.end();
+    };
+    EXPECT_TRUE(played(m_dir.File("bell1.wav")));
+
+    Touch("user/bell1.wav");
+    m_form->BitBtn1Click();
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 5));
+    EXPECT_TRUE(played(m_dir.File("user/bell1.wav")));
 }
 
 TEST_F(MainFormTest, FirstTickHidesAndCleansUpOnceEveryTickReArms)
@@ -354,8 +478,10 @@ TEST_F(MainFormTest, ExitAndSessionEnd)
     m_form->N3Click();
     EXPECT_EQ(m_view.calls, (std::vector<std::string> { "end " }));
 
-    // The exit command with a failing save says so before ending; the session's end waits for nobody.
+    // The exit command with a failing save says so before ending; the session's end waits for nobody. (Neither
+    // place can be written: the user's folder can't be made where a file is in the way.)
     std::filesystem::permissions(Config(), std::filesystem::perms::owner_read);
+    Touch("user");
     m_view.calls.clear();
     m_form->N3Click();
     EXPECT_EQ(m_view.calls, (std::vector<std::string> { "end  更改設定存檔錯誤 " }));

@@ -7,14 +7,18 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <thread>
 #include <vector>
 #ifdef _WIN32
 #include <windows.h>
+// <windows.h> names ReplaceFileW so; the tests call the portable one.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,6 +54,15 @@ std::vector<unsigned char> Int32s(std::initializer_list<std::int32_t> values)
         for (int i = 0; i < 4; ++i)
             bytes.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * i)));
     return bytes;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(test::FsPath(folder)))
+        names.push_back(test::Utf8(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 Settings Sample()
@@ -299,14 +312,6 @@ TEST_F(SettingsSaveFailure, ReadOnlyFile)
     ExpectUntouched();
 }
 
-TEST_F(SettingsSaveFailure, ReadOnlyFolder)
-{
-    ::chmod(m_dir.Path().c_str(), 0555);
-    EXPECT_FALSE(SaveSettings(m_path, Sample()));
-    ::chmod(m_dir.Path().c_str(), 0755);
-    ExpectUntouched();
-}
-
 TEST_F(SettingsSaveFailure, WriteFailsMidway)
 {
     // A file size limit makes the write stop after 100 bytes, as a full disk would.
@@ -323,6 +328,78 @@ TEST_F(SettingsSaveFailure, WriteFailsMidway)
     EXPECT_FALSE(saved);
     ExpectUntouched();
 }
+
+// A folder that takes no new files (no temporary file for the atomic save) holding a file that may be written: the
+// file is written where it is. A file that may not be written stays as it was.
+struct RightsCase {
+    const char* name;
+    mode_t folder;
+    mode_t file;
+    std::size_t oldSize; // bytes in the file before the save
+    bool saved;
+};
+
+class SettingsRights : public testing::TestWithParam<RightsCase> { };
+
+// Runs `save` as an ordinary user (nobody, when the tests run as root, for whom rights don't bite), and returns
+// its answer.
+bool AsOrdinaryUser(const std::function<bool()>& save)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        ::_exit(save() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not become an ordinary user";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_P(SettingsRights, WritesInPlaceWhereOnlyTheFileMayBeWritten)
+{
+    const RightsCase& c = GetParam();
+    for (const bool ordinaryUser : { false, true }) {
+        SCOPED_TRACE(ordinaryUser ? "as an ordinary user" : "as this user");
+        test::TempDir dir;
+        const std::string folder = dir.File("program");
+        std::filesystem::create_directory(folder);
+        const std::string path = folder + "/vlm1.cfg";
+        std::vector<unsigned char> old(c.oldSize, 7);
+        WriteFile(path, old);
+        if (ordinaryUser && ::geteuid() == 0) {
+            // The ordinary user may pass through the test's folder and owns neither the folder nor the file.
+            ::chmod(dir.Path().c_str(), 0755);
+        }
+        ::chmod(path.c_str(), c.file);
+        ::chmod(folder.c_str(), c.folder);
+
+        const bool saved = ordinaryUser ? AsOrdinaryUser([&] { return SaveSettings(path, Sample()); })
+                                        : SaveSettings(path, Sample());
+        ::chmod(folder.c_str(), 0755);
+        EXPECT_EQ(saved, c.saved);
+        const auto bytes = ReadFile(path);
+        if (c.saved) {
+            const SettingsBytes expected = EncodeSettings(Sample());
+            EXPECT_EQ(bytes, std::vector<unsigned char>(expected.begin(), expected.end()));
+        } else {
+            EXPECT_EQ(bytes, old);
+        }
+        EXPECT_EQ(FolderEntries(folder), std::vector<std::string> { "vlm1.cfg" }) << "nothing left beside it";
+        struct stat info { };
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, c.file) << "the file keeps its rights";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rights, SettingsRights,
+    testing::Values(RightsCase { "FolderTakesNoNewFiles", 0555, 0666, 684, true },
+        RightsCase { "LongerFileIsCutToSize", 0555, 0666, 1000, true },
+        RightsCase { "ShorterFileIsFilled", 0555, 0666, 8, true },
+        RightsCase { "NeitherFolderNorFile", 0555, 0444, 684, false },
+        RightsCase { "ReadOnlyFile", 0755, 0444, 684, false }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SettingsFile, SaveKeepsTheFilesPermissions)
 {
@@ -431,15 +508,6 @@ INSTANTIATE_TEST_SUITE_P(Links, SettingsLink, testing::Values(false, true),
 
 #endif
 
-std::vector<std::string> FolderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(test::FsPath(folder)))
-        names.push_back(test::Utf8(entry.path().filename()));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 #ifdef _WIN32
 // The leftovers of a save whose process has ended go at the next start; those of a process still running stay.
 TEST(SettingsTemporaries, LeftoversOfEndedProcessesGo)
@@ -458,14 +526,27 @@ TEST(SettingsTemporaries, LeftoversOfEndedProcessesGo)
     ::CloseHandle(child.hThread);
     ::CloseHandle(child.hProcess);
 
+    // Another process that runs (held suspended) until the end of the test.
+    PROCESS_INFORMATION running {};
+    std::wstring waiting = L"cmd.exe /c exit 0";
+    ASSERT_TRUE(::CreateProcessW(nullptr, waiting.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+        nullptr, nullptr, &startup, &running));
+
     const std::string ended = path + ".saving-" + std::to_string(child.dwProcessId) + "-1";
-    const std::string live = path + ".saving-" + std::to_string(::GetCurrentProcessId()) + "-1";
+    const std::string live = path + ".saving-" + std::to_string(running.dwProcessId) + "-1";
+    // Our own id: a leftover of an earlier process that had it (Wine hands out the same ids after a restart).
+    const std::string own = path + ".saving-" + std::to_string(::GetCurrentProcessId()) + "-1";
     WriteFile(ended, { 1 });
     WriteFile(live, { 1 });
+    WriteFile(own, { 1 });
     WriteFile(path + ".saving-notapid", { 1 });
     WriteFile(dir.File("other.cfg.saving-1-1"), { 1 });
 
     sys::RemoveStaleTemporaries(path);
+    ::TerminateProcess(running.hProcess, 0);
+    ::WaitForSingleObject(running.hProcess, INFINITE);
+    ::CloseHandle(running.hThread);
+    ::CloseHandle(running.hProcess);
     EXPECT_EQ(FolderEntries(dir.Path()),
         (std::vector<std::string> {
             "other.cfg.saving-1-1", "vlm1.cfg", live.substr(live.rfind('\\') + 1), "vlm1.cfg.saving-notapid" }));
@@ -490,13 +571,22 @@ TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNext
         EXPECT_EQ(ReadFile(path).size(), kSettingsFileSize);
     }
 
-    // One of a live process (ours), and files that merely look alike.
-    const std::string live = path + ".saving-" + std::to_string(::getpid()) + "-Ab12Cd";
+    // One of another live process, one bearing our own id (the leftover of an earlier process that had it), and
+    // files that merely look alike.
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const std::string live = path + ".saving-" + std::to_string(other) + "-Ab12Cd";
     WriteFile(live, { 1 });
+    WriteFile(path + ".saving-" + std::to_string(::getpid()) + "-Xy34Zw", { 1 });
     WriteFile(path + ".saving-notapid", { 1 });
     WriteFile(dir.File("other.cfg.saving-1-Ab12Cd"), { 1 });
 
     sys::RemoveStaleTemporaries(path);
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
     EXPECT_EQ(FolderEntries(dir.Path()),
         (std::vector<std::string> {
             "other.cfg.saving-1-Ab12Cd", "vlm1.cfg", live.substr(live.rfind('/') + 1), "vlm1.cfg.saving-notapid" }));
@@ -504,6 +594,156 @@ TEST(SettingsTemporaries, KilledSavesLeaveAWholeFileAndTheirLeftoversGoAtTheNext
     ASSERT_TRUE(LoadSettings(path, loaded));
     EXPECT_EQ(loaded.Schedule, Sample().Schedule);
 }
+#endif
+
+// Kept aside under a new name; whatever already bears that name is never replaced.
+TEST(SettingsFile, MoveAsideNeverReplaces)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    WriteFile(path, { 1, 2 });
+    WriteFile(path + ".unread", { 3 });
+    EXPECT_EQ(sys::MoveAside(path, path + ".unread"), sys::WriteStatus::Failed);
+    EXPECT_EQ(ReadFile(path + ".unread"), std::vector<unsigned char> { 3 });
+    EXPECT_EQ(sys::MoveAside(path, path + ".unread-2"), sys::WriteStatus::Written);
+    EXPECT_EQ(ReadFile(path + ".unread-2"), (std::vector<unsigned char> { 1, 2 }));
+    EXPECT_FALSE(sys::Exists(path));
+}
+
+TEST(SettingsFile, ReadTellsMissingFromUnreadable)
+{
+    test::TempDir dir;
+    EXPECT_EQ(sys::ReadRegularFile(dir.File("vlm1.cfg"), kSettingsFileSize).Status, sys::ReadStatus::Missing);
+    EXPECT_EQ(sys::ReadRegularFile(dir.File("gone/vlm1.cfg"), kSettingsFileSize).Status, sys::ReadStatus::Missing);
+    EXPECT_EQ(sys::ReadRegularFile(dir.Path(), kSettingsFileSize).Status, sys::ReadStatus::NotAFile);
+}
+
+#ifdef _WIN32
+// Held open without sharing (an antivirus scan, a backup at logon) while the program starts: it can't be read,
+// and until it has been read no save may take its place.
+TEST(UnreadSettingsFile, HeldOpenAtStartIsKeptThenRead)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    const auto original = ReadFile(path);
+    HANDLE held
+        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    SettingsStore store;
+    store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
+    EXPECT_EQ(store.Load(), sys::ReadStatus::Unreadable);
+    EXPECT_TRUE(store.Unread());
+    EXPECT_FALSE(store.RetryLoad());
+    // A save meanwhile can neither move it aside nor replace it, and doesn't go elsewhere for that.
+    EXPECT_FALSE(store.Save());
+    EXPECT_FALSE(sys::Exists(dir.File("user")));
+    ::CloseHandle(held);
+    EXPECT_EQ(ReadFile(path), original);
+
+    ASSERT_TRUE(store.RetryLoad());
+    EXPECT_EQ(store.Values().Schedule, Sample().Schedule);
+    EXPECT_FALSE(store.Values().AutostartFlag);
+}
+
+// Locked at start, let go before the first save: the save keeps it aside first.
+TEST(UnreadSettingsFile, ASaveKeepsItAside)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    const auto original = ReadFile(path);
+    HANDLE held
+        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    SettingsStore store;
+    store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
+    EXPECT_EQ(store.Load(), sys::ReadStatus::Unreadable);
+    ::CloseHandle(held);
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ(ReadFile(path + ".unread"), original);
+    EXPECT_EQ(ReadFile(path).size(), kSettingsFileSize);
+}
+
+// In place: one write over the start of the file, cut to size, nothing made beside it.
+TEST(SettingsFile, WriteInPlaceCutsToSize)
+{
+    test::TempDir dir;
+    const std::string path = dir.File(kSettingsFileName);
+    WriteFile(path, std::vector<unsigned char>(1000, 7));
+    const SettingsBytes bytes = EncodeSettings(Sample());
+    const std::vector<unsigned char> expected(bytes.begin(), bytes.end());
+    ASSERT_EQ(sys::WriteInPlace(path, expected), sys::WriteStatus::Written);
+    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string> { "vlm1.cfg" });
+    EXPECT_EQ(sys::WriteInPlace(dir.File("missing.cfg"), expected), sys::WriteStatus::Denied);
+    ASSERT_TRUE(::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(sys::WriteInPlace(path, { 1 }), sys::WriteStatus::Denied);
+    EXPECT_EQ(sys::ReplaceFile(path, { 1 }), sys::WriteStatus::Denied);
+    ::SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST(UserFolder, IsTheRoamingApplicationDataFolder)
+{
+    const std::string folder = sys::UserFolder();
+    ASSERT_GT(folder.size(), 6u);
+    EXPECT_TRUE(folder.ends_with("\\VLM")) << folder;
+    EXPECT_EQ(folder[1], ':') << folder;
+    wchar_t appData[MAX_PATH] {};
+    if (::GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH)) {
+        EXPECT_EQ(folder, sys::Narrow(appData) + "\\VLM");
+    }
+}
+#else
+// Unreadable to its user (rights, a read error): not the same as missing.
+TEST(UnreadSettingsFile, NoRightToReadIsUnreadable)
+{
+    test::TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    const std::string path = dir.File(kSettingsFileName);
+    ASSERT_TRUE(SaveSettings(path, Sample()));
+    ::chmod(path.c_str(), 0);
+    EXPECT_TRUE(AsOrdinaryUser(
+        [&] { return sys::ReadRegularFile(path, kSettingsFileSize).Status == sys::ReadStatus::Unreadable; }));
+}
+
+struct UserFolderCase {
+    const char* name;
+    const char* configHome; // nullptr: unset
+    const char* home;
+    const char* expected;
+};
+
+class UserFolderOf : public testing::TestWithParam<UserFolderCase> { };
+
+TEST_P(UserFolderOf, FollowsTheConfigHome)
+{
+    const UserFolderCase& c = GetParam();
+    const std::string oldConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    const bool hadConfig = std::getenv("XDG_CONFIG_HOME") != nullptr;
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    if (c.configHome)
+        ::setenv("XDG_CONFIG_HOME", c.configHome, 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", c.home, 1);
+    const std::string folder = sys::UserFolder();
+    if (hadConfig)
+        ::setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", oldHome.c_str(), 1);
+    EXPECT_EQ(folder, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Environments, UserFolderOf,
+    testing::Values(UserFolderCase { "Set", "/srv/conf", "/home/ann", "/srv/conf/VLM" },
+        UserFolderCase { "Unset", nullptr, "/home/ann", "/home/ann/.config/VLM" },
+        UserFolderCase { "Empty", "", "/home/ann", "/home/ann/.config/VLM" },
+        UserFolderCase { "Relative", "conf", "/home/ann/", "/home/ann/.config/VLM" }),
+    [](const auto& info) { return std::string(info.param.name); });
 #endif
 
 } // namespace

@@ -1,10 +1,14 @@
 #include "core/sounds.h"
 
+#include "core/system.h"
+
 #include "test_support.h"
 #include "utf16.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace vlm {
@@ -57,6 +61,30 @@ TEST(SoundCatalogue, ProgramInTheRootFolder)
     const SoundCatalogue sounds(ProgramDirOf(test::HostPath("/VLM")));
     EXPECT_EQ(sounds.ProgramDir(), test::HostPath(""));
     EXPECT_EQ(sounds.BellPath(0, 0), test::HostPath("/bell1.wav"));
+}
+
+// A sound of the same name in the user's own folder rings instead of the program's; the others stay the program's.
+TEST(SoundCatalogue, TheUsersOwnSoundsComeFirst)
+{
+    test::TempDir dir;
+    const std::string program = dir.File("program");
+    const std::string user = dir.File("user");
+    const SoundCatalogue sounds(program, user);
+    EXPECT_EQ(sounds.BellPath(0, 0), program + sys::kPathSeparator + "bell1.wav");
+    EXPECT_EQ(sounds.PreludePath(3), program + sys::kPathSeparator + sys::NativePath(MusicList[3]));
+
+    std::filesystem::create_directories(test::FsPath(user + sys::kPathSeparator + "Music"));
+    for (const std::string& relative : { std::string("bell1.wav"), std::string(MusicList[3]) })
+        std::ofstream(test::FsPath(user + sys::kPathSeparator + sys::NativePath(relative))) << "x";
+    EXPECT_EQ(sounds.BellPath(0, 2), user + sys::kPathSeparator + "bell1.wav");
+    EXPECT_EQ(sounds.BellPath(1, 0), program + sys::kPathSeparator + "bell3.wav");
+    EXPECT_EQ(sounds.PreludePath(3), user + sys::kPathSeparator + sys::NativePath(MusicList[3]));
+    EXPECT_EQ(sounds.PreludePath(31), sounds.PreludePath(3));
+    EXPECT_EQ(sounds.PreludePath(4), program + sys::kPathSeparator + sys::NativePath(MusicList[4]));
+
+    // A folder of that name is no sound.
+    std::filesystem::create_directories(test::FsPath(user + sys::kPathSeparator + "bell3.wav"));
+    EXPECT_EQ(sounds.BellPath(1, 0), program + sys::kPathSeparator + "bell3.wav");
 }
 
 #ifdef _WIN32

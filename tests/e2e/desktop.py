@@ -272,6 +272,8 @@ class Program:
         self.log_path = os.path.join(self.root, "log")
         self.zone = zone
         self.extra_env = {}
+        # A command that runs the program (given as its last argument), such as read_only_launcher's.
+        self.launcher = []
         self.process = None
         if settings is not None:
             with open(self.config_path, "wb") as f:
@@ -296,6 +298,11 @@ class Program:
     @property
     def config_path(self):
         return os.path.join(self.dir, "vlm1.cfg")
+
+    @property
+    def user_config_path(self):
+        """The user's own settings file."""
+        return os.path.join(self.config_home, "VLM", "vlm1.cfg")
 
     def set_offset(self, seconds):
         """Shifts the program's wall clock by `seconds` from the real one (the monotonic clock stays real)."""
@@ -335,7 +342,7 @@ class Program:
     def start(self):
         self.log = open(self.log_path, "w")
         self.started = time.time()
-        self.process = subprocess.Popen([os.path.join(self.dir, "VLM")], env=self.environment(),
+        self.process = subprocess.Popen([*self.launcher, os.path.join(self.dir, "VLM")], env=self.environment(),
                                         stdout=self.log, stderr=subprocess.STDOUT, cwd=self.root)
         return self.process
 
@@ -421,6 +428,17 @@ class Program:
     def cleanup(self):
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def read_only_launcher(folder, writable_file=None):
+    """A command prefix that runs a program (its last argument) in a mount namespace of its own, where `folder` is
+    read-only as on a read-only medium. With `writable_file`, that file (kept elsewhere) can still be written through
+    folder/vlm1.cfg: a folder that takes no new files holding a file that may be written. Needs root."""
+    script = 'mount --bind "$0" "$0" && mount -o remount,ro,bind "$0" "$0"'
+    if writable_file:
+        script += ' && mount --bind "$1" "$0/vlm1.cfg"'
+    script += ' && shift && exec "$@"'
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, folder, writable_file or "-"]
 
 
 def settings_bytes(rotation=0, bell=0, ticked=(), autostart=False):

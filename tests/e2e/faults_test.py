@@ -101,9 +101,16 @@ class Faults(desktop.DesktopCase):
         self.assertGreater(order.index(box), order.index(main))
         self.assertIsNone(program.process.poll())
 
+    def block_user_folder(self, program):
+        """No folder of the user's own can be made (a file is in its way): a save that can't be made beside the
+        program has nowhere else to go."""
+        with open(os.path.dirname(program.user_config_path), "w") as f:
+            f.write("in the way")
+
     def test_exit_with_a_failed_save_waits_for_the_user(self):
         program = self.program(settings=settings_bytes())
         os.chmod(program.config_path, 0o444)
+        self.block_user_folder(program)
         self.start_and_settle(program)
         program.click_tray(3)
         wait_for(program.window_visible, 3, what="a right click to show the window")
@@ -120,6 +127,7 @@ class Faults(desktop.DesktopCase):
     def test_sigterm_with_a_failed_save_ends_at_once(self):
         program = self.program(settings=settings_bytes())
         os.chmod(program.config_path, 0o444)
+        self.block_user_folder(program)
         self.start_and_settle(program)
         program.process.send_signal(signal.SIGTERM)
         self.assertEqual(program.process.wait(3), 0)
@@ -153,6 +161,63 @@ class Faults(desktop.DesktopCase):
                     c.terminate()
                     c.wait(5)
                 self.assertEqual(c.returncode, 0)
+
+    def click_first_hour(self, program):
+        program.click_tray(1)
+        wait_for(program.window_visible, 3, what="the window")
+        time.sleep(0.3)
+        program.click_in_window(*HOUR_ITEM_0)
+
+    def today(self, program):
+        return int(time.strftime("%w", time.gmtime(program.fake_now() + 8 * 3600)))
+
+    @unittest.skipUnless(os.geteuid() == 0, "a read-only mount needs root")
+    def test_read_only_program_folder_keeps_the_settings_in_the_user_folder(self):
+        # Three strokes chosen, read from beside the program: the starting point of the user's own file.
+        program = self.program(settings=settings_bytes(bell=1))
+        before = program.settings()
+        program.launcher = desktop.read_only_launcher(program.dir)
+        self.start_and_settle(program)
+        self.click_first_hour(program)
+        wait_for(lambda: os.path.exists(program.user_config_path), 5, what="the user's settings file")
+        time.sleep(0.5)
+        self.assertEqual(program.log_matches(r"vlm\.window: message"), [], "no message")
+        self.assertEqual(self.message_boxes(program), [])
+        with open(program.user_config_path, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data), 684)
+        self.assertEqual(struct.unpack_from("<i", data, 4)[0], 2, "the bell choice read beside the program")
+        self.assertEqual(struct.unpack_from("<i", data, 8 + 4 * self.today(program) * 24)[0], 1, "the new hour")
+        self.assertEqual(program.settings(), before, "the file beside the program is left as it was")
+        self.assertTrue(program.log_matches(r"vlm\.settings: .*the settings live in " + re.escape(program.user_config_path)))
+        # The exit save goes there too, without a word.
+        program.process.send_signal(signal.SIGTERM)
+        self.assertEqual(program.process.wait(5), 0)
+        self.assertEqual(program.log_matches(r"cannot save"), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "a read-only mount needs root")
+    def test_folder_taking_no_new_files_is_saved_in_place(self):
+        program = self.program()
+        # The file may be written, its folder takes no new file (no temporary copy for an atomic save).
+        real = os.path.join(program.root, "real-vlm1.cfg")
+        with open(real, "wb") as f:
+            f.write(settings_bytes(bell=1))
+        with open(program.config_path, "wb") as f:
+            f.write(b"")
+        program.launcher = desktop.read_only_launcher(program.dir, real)
+        self.start_and_settle(program)
+        before = os.stat(real).st_mtime_ns
+        self.click_first_hour(program)
+        wait_for(lambda: os.stat(real).st_mtime_ns != before, 5, what="the save in place")
+        time.sleep(0.5)
+        self.assertEqual(self.message_boxes(program), [])
+        with open(real, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data), 684)
+        self.assertEqual(struct.unpack_from("<i", data, 4)[0], 2)
+        self.assertEqual(struct.unpack_from("<i", data, 8 + 4 * self.today(program) * 24)[0], 1)
+        self.assertFalse(os.path.exists(program.user_config_path), "the settings stay beside the program")
+        self.assertTrue(program.log_matches(r"vlm\.settings: wrote .*vlm1\.cfg in place"))
 
     def test_fifo_settings_file_does_not_hang_the_start(self):
         program = self.program()

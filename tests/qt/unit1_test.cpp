@@ -189,6 +189,8 @@ void Unit1Test::Create(bool writeSettings)
     services.form.DeleteLegacyFiles = [this] { ++m_cleanups; };
     services.trayAvailable = [this] { return m_tray; };
     services.executablePath = m_dir->filePath(QStringLiteral("VLM"));
+    // No folder of the user's own: the settings stay beside the program, whatever this machine's user has.
+    services.form.UserFolder = std::string();
     m_form = std::make_unique<TForm1>(std::move(services));
     m_form->FormCreate();
     m_form->show();

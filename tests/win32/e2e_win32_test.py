@@ -67,6 +67,13 @@ def reg_query(key, value):
     return None
 
 
+def appdata():
+    """The user's roaming application data folder (%APPDATA%) in the prefix, as a Linux path."""
+    folder = wine("cmd", "/c", "echo %APPDATA%").stdout.decode("utf-8", "replace").strip()
+    assert folder[1:3] == ":\\", folder
+    return os.path.join(prefix(), "drive_c", *folder[3:].split("\\"))
+
+
 def prepare_prefix():
     """Boots the shared prefix once and gives its fonts the CJK fallback a Chinese Windows has through font linking
     (Wine brings no font with these glyphs of its own)."""
@@ -94,7 +101,9 @@ class WineProgram:
                 shutil.copy2(source, self.dir)
             elif name != "vlm1.cfg":
                 os.symlink(source, os.path.join(self.dir, name))
-        self.log_path = os.path.join(self.dir, "vlm.log")
+        # Beside the program's folder, which a case may make read-only.
+        self.log_path = self.dir + ".log"
+        self.launcher = []
         self.process = None
         self.extra_env = {}
         if settings is not None:
@@ -117,7 +126,8 @@ class WineProgram:
 
     def start(self):
         self.started = time.time()
-        self.process = subprocess.Popen([WINE_RUN, os.path.join(self.dir, "VLM.exe")], env=self.environment(),
+        self.process = subprocess.Popen([*self.launcher, WINE_RUN, os.path.join(self.dir, "VLM.exe")],
+                                        env=self.environment(),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self.process
 
@@ -210,6 +220,8 @@ class WineProgram:
         if os.path.exists(self.config_path):
             os.chmod(self.config_path, 0o644)
         shutil.rmtree(self.top, ignore_errors=True)
+        if os.path.exists(self.log_path):
+            os.unlink(self.log_path)
 
 
 class WineDesktopCase(desktop.DesktopCase):
@@ -221,6 +233,8 @@ class WineDesktopCase(desktop.DesktopCase):
     def setUpClass(cls):
         super().setUpClass()
         prepare_prefix()
+        # Settings an earlier run left in the user's folder would win over every case's own.
+        shutil.rmtree(os.path.join(appdata(), "VLM"), ignore_errors=True)
 
     def tearDown(self):
         for program in self.programs:
@@ -231,6 +245,19 @@ class WineDesktopCase(desktop.DesktopCase):
         program = WineProgram(self.program_dir, **kwargs)
         self.programs.append(program)
         return program
+
+    def user_folder(self):
+        """The user's own VLM folder, gone before the case and after it (the prefix is shared)."""
+        folder = os.path.join(appdata(), "VLM")
+
+        def remove():
+            if os.path.isdir(folder):
+                shutil.rmtree(folder)
+            elif os.path.lexists(folder):
+                os.unlink(folder)
+        remove()
+        self.addCleanup(remove)
+        return folder
 
     def start_and_settle(self, program):
         program.start()
@@ -429,6 +456,9 @@ class WindowsEndToEnd(WineDesktopCase):
     def test_read_only_settings_file_says_so_and_the_clock_goes_on(self):
         program = self.program(settings=settings_bytes())
         os.chmod(program.config_path, 0o444)
+        # Nor can the user's own folder be made (a file is in its way): nowhere to keep the settings.
+        with open(self.user_folder(), "w") as f:
+            f.write("in the way")
         self.start_and_settle(program)
         program.click_tray(1)
         wait_for(program.window_visible, 5, what="the window")
@@ -458,6 +488,48 @@ class WindowsEndToEnd(WineDesktopCase):
                   f"worst {late[-1]} ms", file=sys.stderr)
         super().tearDownClass()
 
+
+
+class WindowsReadOnlyFolder(WineDesktopCase):
+    """A program folder on a read-only medium. Wine's server opens the files for its programs, so the program runs
+    with a server of its own inside a private mount namespace; these cases run after the others, since the sound of
+    the programs started after such a restart of the server is not reliably heard."""
+
+    @unittest.skipUnless(os.geteuid() == 0, "a read-only mount needs root")
+    def test_read_only_program_folder_keeps_the_settings_in_the_user_folder(self):
+        user_config = os.path.join(self.user_folder(), "vlm1.cfg")
+        program = self.program(settings=settings_bytes(bell=1))
+        before = program.settings()
+        # Wine's server opens the files for its programs, so it must see the read-only folder too: the program
+        # starts a server of its own inside the private mount namespace, which goes when the case ends.
+        env = dict(os.environ, WINEPREFIX=prefix())
+        subprocess.run(["wineserver", "-k"], env=env, check=False)
+        subprocess.run(["wineserver", "-w"], env=env, check=False)
+
+        def end_server():
+            program.stop()
+            subprocess.run(["wineserver", "-k"], env=env, check=False)
+            subprocess.run(["wineserver", "-w"], env=env, check=False)
+            # The shared prefix's server back as the test command left it, outside the namespace and up for good.
+            subprocess.run([WINE_RUN, "--boot"], env=env, check=False, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=180)
+        self.addCleanup(end_server)
+        program.launcher = desktop.read_only_launcher(program.dir)
+        self.start_and_settle(program)
+        program.click_tray(1)
+        wait_for(program.window_visible, 5, what="the window")
+        time.sleep(0.3)
+        program.click_in_window(*HOUR_ITEM_0_BOX)
+        wait_for(lambda: os.path.exists(user_config), 10, what="the settings in the user's folder")
+        time.sleep(1)
+        self.assertEqual(program.message_windows(), [], "no message")
+        self.assertEqual(program.log_matches(r"vlm\.window: message"), [])
+        with open(user_config, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data), 684)
+        self.assertEqual(data[4:8], b"\2\0\0\0", "the bell choice read beside the program")
+        self.assertEqual(sum(data[8:680]), 1, "the one hour ticked")
+        self.assertEqual(program.settings(), before, "the file beside the program is left as it was")
 
 if __name__ == "__main__":
     WineDesktopCase.program_dir = sys.argv[1]

@@ -180,6 +180,8 @@ protected:
         services.trayAvailable = [this] { return m_tray; };
         services.exitRequested = [this] { ++m_exits; };
         services.executablePath = (m_dir / L"VLM.exe").wstring();
+        // No folder of the user's own: the settings stay beside the program, whatever this machine's user has.
+        services.form.UserFolder = std::string();
         m_form = std::make_unique<TForm1>(std::move(services));
         m_form->FormCreate();
         m_form->Show();
