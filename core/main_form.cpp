@@ -34,6 +34,7 @@ void MainForm::FormCreate(const std::string& executablePath)
     // A save killed half-way in an earlier run left its temporary copy; nothing else will ever remove it.
     sys::RemoveStaleTemporaries(m_settings.Path());
 
+    m_creating = true;
     // The tick runs from here on, whatever the rest of start-up shows or fails at.
     m_trayAvailable = m_view.TrayAvailable();
     m_view.StartTimer(kFirstTickMs);
@@ -48,6 +49,7 @@ void MainForm::FormCreate(const std::string& executablePath)
 
     if (m_settings.Values().AutostartFlag)
         RegisterAutostart();
+    m_creating = false;
 }
 
 void MainForm::ApplySettingsToControls()
@@ -64,7 +66,14 @@ void MainForm::RegisterAutostart()
     const std::string error = m_services.Autostart->RegisterAutostart(ProgramDir());
     m_view.Log(LogTopic::Autostart, error.empty() ? "registered " + ProgramDir() : error);
     if (!error.empty())
-        m_view.ShowMessage(error);
+        ShowMessage(error);
+}
+
+void MainForm::ShowMessage(const std::string& text)
+{
+    if (m_creating)
+        m_startMessages.insert(text);
+    m_view.ShowMessage(text);
 }
 
 void MainForm::UpdateClock()
@@ -78,6 +87,8 @@ void MainForm::Timer1Timer()
     m_view.StopTimer();
     if (!m_firstTickDone) {
         m_firstTickDone = true;
+        // The window goes behind a start-up box the user has yet to read, and is back once it is closed.
+        m_showAfterStartMessages = !m_startMessages.empty();
         ShowMainWindow(false);
         m_services.DeleteLegacyFiles();
     }
@@ -97,6 +108,15 @@ void MainForm::Timer1Timer()
     CheckTrayAvailability();
 
     m_view.StartTimer(NextTickDelay(m_services.Time->Now()));
+}
+
+void MainForm::MessageClosed(const std::string& text)
+{
+    if (m_startMessages.erase(text) == 0 || !m_startMessages.empty() || !m_showAfterStartMessages)
+        return;
+    m_showAfterStartMessages = false;
+    m_view.Log(LogTopic::Window, "start-up message closed");
+    ShowMainWindow(true);
 }
 
 int MainForm::NextTickDelay(std::chrono::system_clock::time_point now)
@@ -231,7 +251,7 @@ void MainForm::PlayCue(int i)
     const std::string error = m_services.Player->Play(path);
     if (!error.empty()) {
         m_view.Log(LogTopic::Sound, "cue " + std::to_string(i) + " failed: " + error);
-        m_view.ShowMessage(error);
+        ShowMessage(error);
     }
 }
 
@@ -243,7 +263,7 @@ void MainForm::StopSound()
 
 void MainForm::ShowSettingsMessage(SettingsMessage message)
 {
-    m_view.ShowMessage(MessageText(message));
+    ShowMessage(MessageText(message));
 }
 
 bool MainForm::SaveSettings()

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,10 @@ public:
     // The one-second tick: the first one hides the window and cleans up; every one reads the clock, steps the
     // scheduler and re-arms the timer for just after the next full second.
     void Timer1Timer();
+
+    // The user closed the box that showed `text`. Once the last box of the start-up is closed, a window that the
+    // first tick hid behind it comes back.
+    void MessageClosed(const std::string& text);
 
     // Milliseconds from `now` until just after the next full second.
     static int NextTickDelay(std::chrono::system_clock::time_point now);
@@ -87,6 +92,7 @@ public:
 
 private:
     void ApplySettingsToControls();
+    void ShowMessage(const std::string& text);
     void RegisterAutostart();
     void HideMainWindow();
     void CheckTrayAvailability();
@@ -100,6 +106,11 @@ private:
     Scheduler m_scheduler;
     bool m_firstTickDone = false;
     bool m_trayAvailable = false;
+    bool m_creating = false;
+    // Texts of the boxes start-up opened that are still open, and whether the first tick hid the window while one
+    // was: the user has not seen it yet.
+    std::set<std::string> m_startMessages;
+    bool m_showAfterStartMessages = false;
 };
 
 } // namespace vlm

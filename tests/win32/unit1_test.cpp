@@ -300,10 +300,13 @@ TEST_F(Unit1Test, WindowAsDefined)
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0u);
     EXPECT_TRUE(Visible());
 
+    // Centred on the whole screen, taskbar included.
     RECT frame {};
-    RECT area {};
+    MONITORINFO monitor {};
+    monitor.cbSize = sizeof(monitor);
     GetWindowRect(window, &frame);
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor));
+    const RECT area = monitor.rcMonitor;
     EXPECT_NEAR((frame.left + frame.right) / 2, (area.left + area.right) / 2, 1);
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (area.top + area.bottom) / 2, 1);
 
@@ -449,6 +452,16 @@ TEST_F(Unit1Test, StartWithoutSettingsFileSaysSoAndTicks)
     EXPECT_EQ(OpenMessages().size(), 1u);
     EXPECT_FALSE(Visible());
     EXPECT_EQ(m_cleanups, 1);
+
+    // Once the user has closed the box the window is there, and the ticks leave it up.
+    SendMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+    Pump();
+    EXPECT_TRUE(OpenMessages().empty());
+    EXPECT_TRUE(Visible());
+    TickAt(Thu(10, 0, 2));
+    TickAt(Thu(10, 0, 3));
+    EXPECT_TRUE(Visible());
+    EXPECT_EQ(m_cleanups, 1);
 }
 
 enum class HourAction { BoxClick, TextClick, SpaceBar };
@@ -554,6 +567,11 @@ TEST_F(Unit1Test, AutostartFailureIsShownWithoutStoppingTheTick)
     EXPECT_EQ(vlm::win32::MessageWindow::Text(OpenMessages()[0]), L"Failed to set data for 'VLM'");
     TickAt(Thu(10, 0, 1));
     EXPECT_EQ(WindowText(Control(TForm1::kPanel1)), L"2015-02-12 10:00:01");
+    EXPECT_FALSE(Visible());
+    // Closed with its close box: the window the first tick hid behind it comes back.
+    SendMessageW(OpenMessages()[0], WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_TRUE(Visible());
 }
 
 TEST_F(Unit1Test, TrayIconAndMenu)
@@ -721,10 +739,12 @@ TEST_F(Unit1Test, FailedOpenIsShownOncePerTextAndTheReminderGoesOn)
     EXPECT_EQ(OpenMessages(), boxes);
     EXPECT_EQ(m_form->OpenMessageCount(), 1);
 
-    // Once closed, the same text opens a box again.
+    // Once closed, the same text opens a box again; closing it leaves the window as it was.
+    m_form->HideWindow();
     SendMessageW(boxes[0], WM_COMMAND, IDOK, 0);
     Pump();
     EXPECT_EQ(m_form->OpenMessageCount(), 0);
+    EXPECT_FALSE(Visible());
     m_player.failure.clear();
     m_player.calls.clear();
     TickAt(Thu(10, 10, 2));
