@@ -262,7 +262,8 @@ TEST_F(MainFormTest, LaterBoxesLeaveTheWindowAlone)
     m_player.failure = "Format not recognised.";
     m_form->BitBtn1Click();
     TickAt(Thu(10, 0, 3));
-    for (const std::string& shown : { std::string("message ") + kSaveErrorText, std::string("message Format not recognised.") })
+    for (const std::string& shown :
+        { std::string("message ") + kSaveErrorText, std::string("message Format not recognised.") })
         EXPECT_NE(std::find(m_view.calls.begin(), m_view.calls.end(), shown), m_view.calls.end()) << shown;
     m_form->ShowMainWindow(false);
     m_view.calls.clear();

@@ -130,6 +130,12 @@ def frame_extents(window):
     return tuple(map(int, m.groups())) if m else None
 
 
+def off_centre(frame):
+    """How far the centre of `frame` (x, y, width, height) lies from the screen's centre: (dx, dy)."""
+    x, y, width, height = screen_area()
+    return frame[0] + frame[2] / 2 - (x + width / 2), frame[1] + frame[3] / 2 - (y + height / 2)
+
+
 def screenshot(path):
     """The whole screen as a PNG: the X server's root window, or the compositor's output."""
     if not WAYLAND:
