@@ -256,8 +256,10 @@ class Faults(desktop.DesktopCase):
         # On the whole screen, not on the part a panel leaves free.
         with self.session.panel_keeping_its_edge():
             program = self.program(settings=settings_bytes())
-            program.start()
-            wait_for(program.window_visible, 10, what="the window to show")
+            self.start_and_settle(program)
+            # Shown again where it was put at start, for as long as it takes to look.
+            program.click_tray(1)
+            wait_for(program.window_visible, 3, what="the window")
             main = program.main_window()
 
             def frame():
@@ -265,9 +267,10 @@ class Faults(desktop.DesktopCase):
                 x, y = program.window_origin()
                 return x - left, y - top, 364 + left + right, 259 + top + bottom
 
-            # The program centres the frame once the window manager has framed the window: that is waited for.
+            # The window manager frames the window a moment after it is mapped: that is waited for.
             try:
-                wait_for(lambda: max(map(abs, desktop.off_centre(frame()))) <= 1, 5, what="the frame to be centred")
+                wait_for(lambda: frame_extents(main) and max(map(abs, desktop.off_centre(frame()))) <= 1, 5,
+                         what="the frame to be centred")
             except AssertionError:
                 self.fail(f"frame {frame()} is {desktop.off_centre(frame())} off the centre of {desktop.screen_area()}")
 

@@ -297,8 +297,11 @@ class WindowsEndToEnd(WineDesktopCase):
         # On the whole screen, not on the part a panel leaves free.
         with self.session.panel_keeping_its_edge():
             program = self.program(settings=settings_bytes())
-            program.start()
-            window = wait_for(lambda: program.window_visible() and program.main_window(), 30, what="the window")
+            self.start_and_settle(program)
+            # Shown again where it was put at start, for as long as it takes to look.
+            program.click_tray(1)
+            wait_for(program.window_visible, 5, what="the window")
+            window = program.main_window()
 
             def frame():
                 left, right, top, bottom = desktop.frame_extents(window) or (0, 0, 0, 0)
@@ -307,7 +310,8 @@ class WindowsEndToEnd(WineDesktopCase):
 
             # The window manager frames the window a moment after it is mapped: that is waited for.
             try:
-                wait_for(lambda: max(map(abs, desktop.off_centre(frame()))) <= 1, 5, what="the frame to be centred")
+                wait_for(lambda: desktop.frame_extents(window) and max(map(abs, desktop.off_centre(frame()))) <= 1, 5,
+                         what="the frame to be centred")
             except AssertionError:
                 self.fail(f"frame {frame()} is {desktop.off_centre(frame())} off the centre of {desktop.screen_area()}")
 

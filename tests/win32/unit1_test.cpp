@@ -300,16 +300,6 @@ TEST_F(Unit1Test, WindowAsDefined)
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0u);
     EXPECT_TRUE(Visible());
 
-    // Centred on the whole screen, taskbar included.
-    RECT frame {};
-    MONITORINFO monitor {};
-    monitor.cbSize = sizeof(monitor);
-    GetWindowRect(window, &frame);
-    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor));
-    const RECT area = monitor.rcMonitor;
-    EXPECT_NEAR((frame.left + frame.right) / 2, (area.left + area.right) / 2, 1);
-    EXPECT_NEAR((frame.top + frame.bottom) / 2, (area.top + area.bottom) / 2, 1);
-
     // The green form; group boxes and what they hold in the button face.
     HDC dc = GetDC(window);
     const auto brushColour = [&](TForm1::Id id) {
@@ -324,6 +314,27 @@ TEST_F(Unit1Test, WindowAsDefined)
     EXPECT_EQ(brushColour(TForm1::kPanel1), GetSysColor(COLOR_BTNFACE));
     ReleaseDC(window, dc);
     EXPECT_NE(WindowText(Control(TForm1::kPanel1)), L"");
+}
+
+// Centred on the whole screen, not on the part a taskbar leaves free.
+TEST_F(Unit1Test, CentredOnTheWholeScreen)
+{
+    MONITORINFO monitor {};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT { 0, 0 }, MONITOR_DEFAULTTOPRIMARY), &monitor));
+    RECT workArea {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    RECT taskbarKept = monitor.rcMonitor;
+    taskbarKept.bottom -= 120;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &taskbarKept, 0));
+    Create();
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
+
+    RECT frame {};
+    GetWindowRect(m_form->Handle(), &frame);
+    const RECT& screen = monitor.rcMonitor;
+    EXPECT_NEAR((frame.left + frame.right) / 2, (screen.left + screen.right) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, (screen.top + screen.bottom) / 2, 1);
 }
 
 struct ControlRow {
