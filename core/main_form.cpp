@@ -51,6 +51,7 @@ void MainForm::FormCreate(const std::string& executablePath)
         if (!place.empty())
             sys::RemoveStaleTemporaries(place);
 
+    m_creating = true;
     // The tick runs from here on, whatever the rest of start-up shows or fails at.
     m_trayAvailable = m_view.TrayAvailable();
     m_view.StartTimer(kFirstTickMs);
@@ -65,6 +66,7 @@ void MainForm::FormCreate(const std::string& executablePath)
 
     if (m_settings.Values().AutostartFlag)
         RegisterAutostart();
+    m_creating = false;
 }
 
 void MainForm::ApplySettingsToControls()
@@ -104,7 +106,14 @@ void MainForm::RegisterAutostart()
         m_view.Log(LogTopic::Autostart,
             "not registered, the entry was not written: " + ProgramDir() + (error.empty() ? "" : ": " + error));
     if (!error.empty())
-        m_view.ShowMessage(error);
+        ShowMessage(error);
+}
+
+void MainForm::ShowMessage(const std::string& text)
+{
+    if (m_creating)
+        m_startMessages.insert(text);
+    m_view.ShowMessage(text);
 }
 
 void MainForm::UnregisterAutostart()
@@ -129,6 +138,8 @@ void MainForm::Timer1Timer()
     m_view.StopTimer();
     if (!m_firstTickDone) {
         m_firstTickDone = true;
+        // The window goes behind a start-up box the user has yet to read, and is back once it is closed.
+        m_showAfterStartMessages = !m_startMessages.empty();
         ShowMainWindow(false);
         m_services.DeleteLegacyFiles();
     }
@@ -149,6 +160,15 @@ void MainForm::Timer1Timer()
     CheckTrayAvailability();
 
     m_view.StartTimer(NextTickDelay(m_services.Time->Now()));
+}
+
+void MainForm::MessageClosed(const std::string& text)
+{
+    if (m_startMessages.erase(text) == 0 || !m_startMessages.empty() || !m_showAfterStartMessages)
+        return;
+    m_showAfterStartMessages = false;
+    m_view.Log(LogTopic::Window, "start-up message closed");
+    ShowMainWindow(true);
 }
 
 int MainForm::NextTickDelay(std::chrono::system_clock::time_point now)
@@ -281,14 +301,14 @@ void MainForm::PlayCue(int i)
     const std::string error = m_services.Player->Play(path);
     if (!error.empty()) {
         m_view.Log(LogTopic::Sound, "cue " + std::to_string(i) + " failed: " + error);
-        m_view.ShowMessage(error);
+        ShowMessage(error);
     }
 }
 
 void MainForm::SoundFailed(const std::string& error)
 {
     m_view.Log(LogTopic::Sound, "sound failed: " + error);
-    m_view.ShowMessage(error);
+    ShowMessage(error);
 }
 
 void MainForm::StopSound()
@@ -299,7 +319,7 @@ void MainForm::StopSound()
 
 void MainForm::ShowSettingsMessage(SettingsMessage message)
 {
-    m_view.ShowMessage(MessageText(message));
+    ShowMessage(MessageText(message));
 }
 
 bool MainForm::SaveSettings()

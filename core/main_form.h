@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,10 @@ public:
     // The one-second tick: the first one hides the window and cleans up; every one reads the clock, steps the
     // scheduler and re-arms the timer for just after the next full second.
     void Timer1Timer();
+
+    // The user closed the box that showed `text`. Once the last box of the start-up is closed, a window that the
+    // first tick hid behind it comes back.
+    void MessageClosed(const std::string& text);
 
     // Milliseconds from `now` until just after the next full second.
     static int NextTickDelay(std::chrono::system_clock::time_point now);
@@ -100,6 +105,7 @@ private:
     void ApplySettingsToControls();
     // A settings file that could not be read at start is tried again at the tick, and applied once it is read.
     void RetryUnreadSettings();
+    void ShowMessage(const std::string& text);
     void RegisterAutostart();
     void UnregisterAutostart();
     void HideMainWindow();
@@ -114,6 +120,11 @@ private:
     Scheduler m_scheduler;
     bool m_firstTickDone = false;
     bool m_trayAvailable = false;
+    bool m_creating = false;
+    // Texts of the boxes start-up opened that are still open, and whether the first tick hid the window while one
+    // was: the user has not seen it yet.
+    std::set<std::string> m_startMessages;
+    bool m_showAfterStartMessages = false;
 };
 
 } // namespace vlm

@@ -36,7 +36,8 @@ public:
     virtual void SetAutostartChecked(bool checked) = 0;
 
     // Tells the user something in a box owned by the window that leaves the tick, the tray and the window
-    // running. While a box with the same text is open, that box is brought forward instead of a second one.
+    // running. While a box with the same text is open, that box is brought forward instead of a second one. The
+    // shell hands the text to MainForm::MessageClosed when the user closes the box.
     virtual void ShowMessage(const std::string& text) = 0;
 
     // (Re)starts the one-shot tick timer to fire after `delayMs`; stops it.

@@ -437,6 +437,8 @@ QMessageBox* TForm1::Message(const QString& text)
     box->setWindowIcon(windowIcon());
     m_messages.insert(text, box);
     connect(box, &QObject::destroyed, this, [this, text] { m_messages.remove(text); });
+    // Closed by the user (deleting the box with the window is no answer from them).
+    connect(box, &QDialog::finished, this, [this, text] { m_form.MessageClosed(text.toStdString()); });
     box->show();
     box->raise();
     return box;

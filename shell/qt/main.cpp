@@ -20,7 +20,8 @@ void CentreOnScreen(QWidget& window)
 {
     if (const QScreen* screen = window.screen()) {
         QRect frame = window.frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
+        // The whole screen, panels included, not just the part they leave free.
+        frame.moveCenter(screen->geometry().center());
         window.move(frame.topLeft());
     }
 }

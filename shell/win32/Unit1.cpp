@@ -164,14 +164,14 @@ void TForm1::BuildControls()
     m_formBrush.Reset(CreateSolidBrush(Colour(form::kFormColour)));
     m_faceBrush.Reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
 
-    // A single fixed border with the system menu and its close box only; centred on the work area.
+    // A single fixed border with the system menu and its close box only; centred on the whole screen, taskbar
+    // included.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     RECT frame { 0, 0, Scaled(form::kClientWidth), Scaled(form::kClientHeight) };
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    RECT area {};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const RECT area = vlm::win32::PrimaryScreen();
     HWND window = CreateWindowExW(0, kWindowClass, Widen(form::kCaption).c_str(), style,
         area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2, width,
         height, nullptr, nullptr, instance, this);
@@ -715,7 +715,9 @@ void TForm1::OnMessageClosed(HWND box)
 {
     for (auto it = m_messages.begin(); it != m_messages.end(); ++it)
         if (it->second == box) {
+            const std::string text = Narrow(it->first);
             m_messages.erase(it);
+            m_form.MessageClosed(text);
             break;
         }
     if (box == m_farewellBox) {

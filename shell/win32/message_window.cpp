@@ -45,11 +45,20 @@ POINT Origin(HWND owner, SIZE size)
     if (owner && IsWindowVisible(owner) && !IsIconic(owner))
         GetWindowRect(owner, &area);
     else
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        area = PrimaryScreen();
     return { area.left + (area.right - area.left - size.cx) / 2, area.top + (area.bottom - area.top - size.cy) / 2 };
 }
 
 } // namespace
+
+RECT PrimaryScreen()
+{
+    MONITORINFO info {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoW(MonitorFromPoint(POINT { 0, 0 }, MONITOR_DEFAULTTOPRIMARY), &info))
+        return info.rcMonitor;
+    return { 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) };
+}
 
 HWND MessageWindow::Open(HWND owner, UINT closedMessage, const std::wstring& caption, const std::wstring& text)
 {

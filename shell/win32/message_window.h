@@ -6,6 +6,9 @@
 
 namespace vlm::win32 {
 
+// The primary monitor's whole area, taskbar included: where windows are centred when they first show.
+RECT PrimaryScreen();
+
 // A box telling the user something, with an OK button. It is owned by a window, so it stays above that window, and
 // it is modeless, so nothing waits for it. When it goes it posts `closedMessage` to its owner with its own handle
 // in wParam.

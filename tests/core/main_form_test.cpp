@@ -307,6 +307,108 @@ TEST_F(MainFormTest, FirstTickHidesAndCleansUpOnceEveryTickReArms)
     EXPECT_EQ(m_view.clock, "2015-02-12 10:00:02");
 }
 
+// What the window does once a box of a first start is closed, in the order of the calls on it.
+std::vector<std::string> WindowCalls(const std::vector<std::string>& calls)
+{
+    std::vector<std::string> window;
+    for (const std::string& call : calls)
+        if (call == "show" || call == "hide" || call == "minimize")
+            window.push_back(call);
+    return window;
+}
+
+struct StartBoxCase {
+    const char* name;
+    bool settingsFile;
+    bool autostartFails;
+    // The texts of the boxes as the user closes them, and what the window does after each.
+    std::vector<std::string> closed;
+    std::vector<std::vector<std::string>> windowAfter;
+};
+
+void PrintTo(const StartBoxCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class StartBoxes : public MainFormTest, public testing::WithParamInterface<StartBoxCase> { };
+
+// The first tick hides the window behind a box that start-up opened; once the user has closed the last such box
+// the window is shown and stays up.
+TEST_P(StartBoxes, WindowComesBackWhenTheLastIsClosed)
+{
+    const StartBoxCase& row = GetParam();
+    if (row.settingsFile)
+        WriteSettings({});
+    if (row.autostartFails)
+        m_autostart.failure = kAutostartFailedText;
+    Create();
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 1));
+    EXPECT_EQ(WindowCalls(m_view.calls), std::vector<std::string> { "hide" });
+    for (std::size_t i = 0; i < row.closed.size(); ++i) {
+        m_view.calls.clear();
+        m_form->MessageClosed(row.closed[i]);
+        EXPECT_EQ(WindowCalls(m_view.calls), row.windowAfter[i]) << row.closed[i];
+    }
+    EXPECT_FALSE(m_view.hidden);
+    m_view.calls.clear();
+    for (int s = 2; s < 5; ++s)
+        TickAt(Thu(10, 0, s));
+    EXPECT_EQ(WindowCalls(m_view.calls), std::vector<std::string> {}) << "later ticks leave the window up";
+
+    // The same texts again later (the autostart box opened by the check box, say) change nothing.
+    m_form->ShowMainWindow(false);
+    m_view.calls.clear();
+    for (const std::string& text : row.closed)
+        m_form->MessageClosed(text);
+    EXPECT_EQ(WindowCalls(m_view.calls), std::vector<std::string> {});
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstStart, StartBoxes,
+    testing::Values(StartBoxCase { "LoadMessage", false, false, { kLoadErrorText }, { { "show" } } },
+        StartBoxCase { "AutostartFailure", true, true, { kAutostartFailedText }, { { "show" } } },
+        StartBoxCase { "BothBoxes", false, true, { kAutostartFailedText, kLoadErrorText }, { {}, { "show" } } },
+        StartBoxCase { "OtherTextsFirst", false, false, { "Format not recognised.", kSaveErrorText, kLoadErrorText },
+            { {}, {}, { "show" } } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A box closed before the first tick: the window hides as on any start, and nothing brings it back later.
+TEST_F(MainFormTest, StartBoxClosedBeforeTheFirstTickLeavesTheRuleAlone)
+{
+    Create();
+    m_form->MessageClosed(kLoadErrorText);
+    m_view.calls.clear();
+    TickAt(Thu(10, 0, 1));
+    m_form->MessageClosed(kLoadErrorText);
+    EXPECT_EQ(WindowCalls(m_view.calls), std::vector<std::string> { "hide" });
+    EXPECT_TRUE(m_view.hidden);
+}
+
+// Boxes opened after start-up (a failed save, a failed cue) change nothing about the window when closed.
+TEST_F(MainFormTest, LaterBoxesLeaveTheWindowAlone)
+{
+    WriteSettings({});
+    Create();
+    Touch("bell1.wav");
+    TickAt(Thu(10, 0, 1));
+    std::filesystem::permissions(Config(), std::filesystem::perms::owner_read);
+    HourChecks checks {};
+    m_form->CheckListBox1Click(4, checks);
+    m_player.failure = "Format not recognised.";
+    m_form->BitBtn1Click();
+    TickAt(Thu(10, 0, 3));
+    for (const std::string& shown :
+        { std::string("message ") + kSaveErrorText, std::string("message Format not recognised.") })
+        EXPECT_NE(std::find(m_view.calls.begin(), m_view.calls.end(), shown), m_view.calls.end()) << shown;
+    m_form->ShowMainWindow(false);
+    m_view.calls.clear();
+    m_form->MessageClosed(kSaveErrorText);
+    m_form->MessageClosed("Format not recognised.");
+    EXPECT_EQ(m_view.calls, std::vector<std::string> {});
+    EXPECT_TRUE(m_view.hidden);
+}
+
 struct DelayCase {
     const char* name;
     int msIntoSecond;

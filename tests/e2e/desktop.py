@@ -6,6 +6,9 @@ Wayland compositor), and PULSE_SERVER with VLM_TEST_SINK (a null sink).
 """
 
 import array
+import contextlib
+import ctypes
+import ctypes.util
 import datetime as dt
 import os
 import re
@@ -72,6 +75,20 @@ class Session:
                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
             self.tray.stdout.readline()
 
+    @contextlib.contextmanager
+    def panel_keeping_its_edge(self, height=28):
+        """The notification area's panel keeps the bottom edge to itself, as a desktop's panel does: the work area
+        is then smaller than the screen."""
+        panel = next(w for w in run("xdotool", "search", "--class", "trayer").split()
+                     if "DOCK" in run("xprop", "-id", w, "_NET_WM_WINDOW_TYPE", check=False))
+        run("xprop", "-id", panel, "-f", "_NET_WM_STRUT", "32c", "-set", "_NET_WM_STRUT", f"0,0,0,{height}")
+        try:
+            wait_for(lambda: work_area() != screen_area(), 5, what="the work area to leave the panel out")
+            yield
+        finally:
+            run("xprop", "-id", panel, "-remove", "_NET_WM_STRUT", check=False)
+            wait_for(lambda: work_area() == screen_area(), 5, what="the work area to take the whole screen again")
+
     def stop_tray(self):
         if self.tray:
             _end(self.tray)
@@ -93,6 +110,30 @@ def _end(process):
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
+
+
+def screen_area():
+    """The X screen: (x, y, width, height)."""
+    out = run("xwininfo", "-root")
+    return (0, 0, int(re.search(r"Width:\s+(\d+)", out).group(1)), int(re.search(r"Height:\s+(\d+)", out).group(1)))
+
+
+def work_area():
+    """The part of the screen the window manager leaves to windows: (x, y, width, height)."""
+    return tuple(int(v) for v in re.findall(r"\d+", run("xprop", "-root", "_NET_WORKAREA"))[:4])
+
+
+def frame_extents(window):
+    """The window manager's frame around the X window: (left, right, top, bottom), or None before it has one."""
+    out = run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS", check=False)
+    m = re.search(r"= (\d+), (\d+), (\d+), (\d+)", out)
+    return tuple(map(int, m.groups())) if m else None
+
+
+def off_centre(frame):
+    """How far the centre of `frame` (x, y, width, height) lies from the screen's centre: (dx, dy)."""
+    x, y, width, height = screen_area()
+    return frame[0] + frame[2] / 2 - (x + width / 2), frame[1] + frame[3] / 2 - (y + height / 2)
 
 
 def screenshot(path):
@@ -132,6 +173,71 @@ def watch_window(seconds):
         return [(taken, green_area(path) is not None) for taken, path in shots]
 
 
+_xlib = None
+
+
+def _x11():
+    global _xlib
+    if _xlib is None:
+        lib = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        lib.XOpenDisplay.restype = ctypes.c_void_p
+        lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        lib.XQueryKeymap.argtypes = [ctypes.c_void_p, ctypes.c_char * 32]
+        lib.XkbKeycodeToKeysym.restype = ctypes.c_ulong
+        lib.XkbKeycodeToKeysym.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int, ctypes.c_int]
+        lib.XKeysymToString.restype = ctypes.c_char_p
+        lib.XKeysymToString.argtypes = [ctypes.c_ulong]
+        lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        _xlib = lib
+    return _xlib
+
+
+def held_keys():
+    """Names of the keys the X server has down now. None should be between two steps of a case: a key left down
+    (its release sent to a window that had lost the focus, say) rides along with every later click, and openbox
+    takes Alt+click for itself."""
+    if WAYLAND:
+        return []
+    x = _x11()
+    display = x.XOpenDisplay(None)
+    if not display:
+        return []
+    try:
+        keymap = (ctypes.c_char * 32)()
+        x.XQueryKeymap(display, keymap)
+        held = []
+        for code in range(8, 256):
+            if keymap.raw[code // 8] & (1 << (code % 8)):
+                name = x.XKeysymToString(x.XkbKeycodeToKeysym(display, code, 0, 0))
+                held.append(name.decode() if name else f"keycode {code}")
+        return held
+    finally:
+        x.XCloseDisplay(display)
+
+
+def release_held_keys():
+    """Lets go of every key the X server has down; returns their names."""
+    held = held_keys()
+    for name in held:
+        if not name.startswith("keycode "):
+            run("xdotool", "keyup", name, check=False)
+    return held
+
+
+def check_no_keys_held(before):
+    """Fails, naming them, when keys are down before `before`; they are let go first, so later cases are not hit."""
+    held = release_held_keys()
+    if held:
+        raise AssertionError(f"keys held down before {before}: {', '.join(held)} (were they sent to a window with "
+                             "xdotool key --window? Activate it with --sync and send them without --window)")
+
+
+def click(button=1):
+    """Clicks mouse button `button` where the pointer is, as a click with no key held."""
+    check_no_keys_held(f"a click of button {button}")
+    run("xdotool", "click", str(button))
+
+
 def click_at(point, button=1):
     """Clicks at `point` (x, y on the screen), coming from elsewhere as a hand on the mouse would, so that what is
     there sees the pointer enter."""
@@ -140,7 +246,7 @@ def click_at(point, button=1):
     time.sleep(0.1)
     run("xdotool", "mousemove", str(x), str(y))
     time.sleep(0.15)
-    run("xdotool", "click", str(button))
+    click(button)
 
 
 class SoundServer:
@@ -275,6 +381,7 @@ class Program:
         # A command that runs the program (given as its last argument), such as read_only_launcher's.
         self.launcher = []
         self.process = None
+        self._main_window = None
         if settings is not None:
             with open(self.config_path, "wb") as f:
                 f.write(settings)
@@ -340,6 +447,7 @@ class Program:
         return env
 
     def start(self):
+        self._main_window = None
         self.log = open(self.log_path, "w")
         self.started = time.time()
         self.process = subprocess.Popen([*self.launcher, os.path.join(self.dir, "VLM")], env=self.environment(),
@@ -358,6 +466,11 @@ class Program:
         regex = re.compile(pattern)
         return [line for line in self.log_lines() if regex.search(line)]
 
+    def log_seconds(self, pattern):
+        """When the first log line matching `pattern` was written, in seconds since the program started."""
+        line = self.log_matches(pattern)[0]
+        return float(re.search(r" \+\s*(\d+\.\d+) ", line).group(1))
+
     def windows(self, visible=True):
         """This program's windows bearing its caption (the main window and any message box)."""
         args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", WINDOW_TITLE]
@@ -366,12 +479,17 @@ class Program:
                 if run("xdotool", "getwindowpid", w, check=False).strip() == pid]
 
     def main_window(self):
-        """The main window's X id (the program's first window with the caption)."""
+        """The main window's X id (the program's first window with the caption). It is kept once found: the
+        window keeps its id while it hides and shows, and a look at one window is quick enough to catch the second
+        or so it is up at start on a busy machine."""
+        if self._main_window is not None:
+            return self._main_window
         pid = str(self.process.pid)
         for w in self.windows(visible=False):
             if run("xdotool", "getwindowpid", str(w), check=False).strip() == pid:
                 size = run("xdotool", "getwindowgeometry", str(w), check=False)
                 if "364x259" in size:
+                    self._main_window = w
                     return w
         return None
 
@@ -381,7 +499,7 @@ class Program:
         if WAYLAND:
             return green_area() is not None
         w = self.main_window()
-        return w is not None and w in self.windows(visible=True)
+        return w is not None and "IsViewable" in run("xwininfo", "-id", str(w), check=False)
 
     def window_origin(self):
         """Top-left corner of the window's client area on the screen."""
@@ -394,7 +512,7 @@ class Program:
         ox, oy = self.window_origin()
         run("xdotool", "mousemove", str(ox + x), str(oy + y))
         time.sleep(0.1)
-        run("xdotool", "click", str(button))
+        click(button)
 
     def tray_icon(self):
         """Centre of the program's icon in the notification area, or None while it is not docked."""
@@ -487,8 +605,13 @@ class DesktopCase(unittest.TestCase):
     def setUp(self):
         self.programs = []
         self.recorder = None
+        held = release_held_keys()
+        if held:
+            print(f"keys were held down before {self.id()}; released: {', '.join(held)}", file=sys.stderr)
 
     def tearDown(self):
+        # Checked last, so that the case's programs are gone whatever it finds.
+        self.addCleanup(check_no_keys_held, "the end of the case")
         for program in self.programs:
             if os.environ.get("VLM_E2E_KEEP"):
                 program.stop()

@@ -304,6 +304,16 @@ void Unit1Test::startWithoutSettingsFile()
     QVERIFY(Control<QTimer>("Timer1")->isActive());
     TickAt(Thu(10, 0, 1));
     QCOMPARE(Control<QLabel>("Panel1")->text(), QStringLiteral("2015-02-12 10:00:01"));
+    QVERIFY(m_form->isHidden());
+    QVERIFY(boxes[0]->isVisible());
+    // Once the user has closed the box the window is there, and the ticks leave it up.
+    boxes[0]->button(QMessageBox::Ok)->click();
+    QVERIFY(OpenMessages().isEmpty());
+    QVERIFY(m_form->isVisible());
+    TickAt(Thu(10, 0, 2));
+    TickAt(Thu(10, 0, 3));
+    QVERIFY(m_form->isVisible());
+    QCOMPARE(m_cleanups, 1);
     // Defaults: one stroke, autostart on (and so registered), nothing ticked; nothing written yet.
     QVERIFY(Control<QRadioButton>("RadioGroup1Item0")->isChecked());
     QVERIFY(Control<QCheckBox>("CheckBox1")->isChecked());
@@ -593,12 +603,15 @@ void Unit1Test::messagesBelongToTheWindowOnePerText()
     m_form->ShowMainWindow(true);
     QVERIFY(box->isVisible());
 
-    // Another text gets a box of its own; once a box is closed, its text may come again.
+    // Another text gets a box of its own; once a box is closed, its text may come again. Closing a box opened
+    // after start-up leaves the window as it was.
     m_form->ShowMessage("\u3000開啟vlm1.cfg 錯誤!\u3000");
     QCOMPARE(OpenMessages().size(), 2);
+    m_form->ShowMainWindow(false);
     box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(OpenMessages().size(), 1);
+    QVERIFY(m_form->isHidden());
     m_form->ShowMessage("Format not recognised.");
     QCOMPARE(OpenMessages().size(), 2);
 }

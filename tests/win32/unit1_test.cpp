@@ -303,13 +303,6 @@ TEST_F(Unit1Test, WindowAsDefined)
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0u);
     EXPECT_TRUE(Visible());
 
-    RECT frame {};
-    RECT area {};
-    GetWindowRect(window, &frame);
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    EXPECT_NEAR((frame.left + frame.right) / 2, (area.left + area.right) / 2, 1);
-    EXPECT_NEAR((frame.top + frame.bottom) / 2, (area.top + area.bottom) / 2, 1);
-
     // The green form; group boxes and what they hold in the button face.
     HDC dc = GetDC(window);
     const auto brushColour = [&](TForm1::Id id) {
@@ -324,6 +317,27 @@ TEST_F(Unit1Test, WindowAsDefined)
     EXPECT_EQ(brushColour(TForm1::kPanel1), GetSysColor(COLOR_BTNFACE));
     ReleaseDC(window, dc);
     EXPECT_NE(WindowText(Control(TForm1::kPanel1)), L"");
+}
+
+// Centred on the whole screen, not on the part a taskbar leaves free.
+TEST_F(Unit1Test, CentredOnTheWholeScreen)
+{
+    MONITORINFO monitor {};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT { 0, 0 }, MONITOR_DEFAULTTOPRIMARY), &monitor));
+    RECT workArea {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    RECT taskbarKept = monitor.rcMonitor;
+    taskbarKept.bottom -= 120;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &taskbarKept, 0));
+    Create();
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
+
+    RECT frame {};
+    GetWindowRect(m_form->Handle(), &frame);
+    const RECT& screen = monitor.rcMonitor;
+    EXPECT_NEAR((frame.left + frame.right) / 2, (screen.left + screen.right) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, (screen.top + screen.bottom) / 2, 1);
 }
 
 struct ControlRow {
@@ -452,6 +466,16 @@ TEST_F(Unit1Test, StartWithoutSettingsFileSaysSoAndTicks)
     EXPECT_EQ(OpenMessages().size(), 1u);
     EXPECT_FALSE(Visible());
     EXPECT_EQ(m_cleanups, 1);
+
+    // Once the user has closed the box the window is there, and the ticks leave it up.
+    SendMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+    Pump();
+    EXPECT_TRUE(OpenMessages().empty());
+    EXPECT_TRUE(Visible());
+    TickAt(Thu(10, 0, 2));
+    TickAt(Thu(10, 0, 3));
+    EXPECT_TRUE(Visible());
+    EXPECT_EQ(m_cleanups, 1);
 }
 
 enum class HourAction { BoxClick, TextClick, SpaceBar };
@@ -557,6 +581,11 @@ TEST_F(Unit1Test, AutostartFailureIsShownWithoutStoppingTheTick)
     EXPECT_EQ(vlm::win32::MessageWindow::Text(OpenMessages()[0]), L"Failed to set data for 'VLM'");
     TickAt(Thu(10, 0, 1));
     EXPECT_EQ(WindowText(Control(TForm1::kPanel1)), L"2015-02-12 10:00:01");
+    EXPECT_FALSE(Visible());
+    // Closed with its close box: the window the first tick hid behind it comes back.
+    SendMessageW(OpenMessages()[0], WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_TRUE(Visible());
 }
 
 TEST_F(Unit1Test, TrayIconAndMenu)
@@ -748,10 +777,12 @@ TEST_F(Unit1Test, FailedOpenIsShownOncePerTextAndTheReminderGoesOn)
     EXPECT_EQ(OpenMessages(), boxes);
     EXPECT_EQ(m_form->OpenMessageCount(), 1);
 
-    // Once closed, the same text opens a box again.
+    // Once closed, the same text opens a box again; closing it leaves the window as it was.
+    m_form->HideWindow();
     SendMessageW(boxes[0], WM_COMMAND, IDOK, 0);
     Pump();
     EXPECT_EQ(m_form->OpenMessageCount(), 0);
+    EXPECT_FALSE(Visible());
     m_player.failure.clear();
     m_player.calls.clear();
     TickAt(Thu(10, 10, 2));
