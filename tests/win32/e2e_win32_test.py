@@ -309,17 +309,7 @@ class WindowsEndToEnd(WineDesktopCase):
         self.assertIsNone(program.process.poll())
 
         # A right click shows the window and opens the menu; its exit entry ends the program.
-        before = set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe", check=False).split())
-        program.click_tray(3)
-        wait_for(program.window_visible, 5, what="a right click to show the window")
-        menu = wait_for(lambda: set(run("xdotool", "search", "--onlyvisible", "--class", "vlm.exe",
-                                        check=False).split())
-                        - before - {str(program.main_window())} - {str(w) for w in program.message_windows()},
-                        5, what="the tray menu")
-        time.sleep(0.3)
-        # "結束程式(&E)" is the menu's last entry: clicked as a user would.
-        x, y, width, height = program.geometry(min(menu))
-        click_at((x + width // 2, y + height - 8))
+        self.exit_from_tray(program)
         self.assertEqual(program.process.wait(10), 0)
         self.assertEqual(len(program.settings()), 684)
 
