@@ -392,7 +392,9 @@ TEST_F(MainFormTest, LaterBoxesLeaveTheWindowAlone)
     Create();
     Touch("bell1.wav");
     TickAt(Thu(10, 0, 1));
+    // Neither beside the program nor in the user's folder (a file stands where it would be made).
     std::filesystem::permissions(Config(), std::filesystem::perms::owner_read);
+    std::ofstream(UserFolder()) << "not a folder";
     HourChecks checks {};
     m_form->CheckListBox1Click(4, checks);
     m_player.failure = "Format not recognised.";

@@ -446,11 +446,14 @@ class Program:
         env.update(self.extra_env)
         return env
 
+    def command(self):
+        return [*self.launcher, os.path.join(self.dir, "VLM")]
+
     def start(self):
         self._main_window = None
         self.log = open(self.log_path, "w")
         self.started = time.time()
-        self.process = subprocess.Popen([*self.launcher, os.path.join(self.dir, "VLM")], env=self.environment(),
+        self.process = subprocess.Popen(self.command(), env=self.environment(),
                                         stdout=self.log, stderr=subprocess.STDOUT, cwd=self.root)
         return self.process
 

@@ -74,11 +74,8 @@ class InstalledProgram(desktop.Program):
     def config_path(self):
         return os.path.join(self.config_home, "VLM", "vlm1.cfg")
 
-    def start(self):
-        self.log = open(self.log_path, "w")
-        self.process = subprocess.Popen([COMMAND], env=self.environment(), stdout=self.log,
-                                        stderr=subprocess.STDOUT, cwd=self.root)
-        return self.process
+    def command(self):
+        return [COMMAND]
 
 
 class InstallUseRemove(desktop.DesktopCase):
