@@ -138,8 +138,8 @@ void MainForm::Timer1Timer()
     m_view.StopTimer();
     if (!m_firstTickDone) {
         m_firstTickDone = true;
-        // The window goes behind a start-up box the user has yet to read, and is back once it is closed.
-        m_showAfterStartMessages = !m_startMessages.empty();
+        // A start-up box still open hides the window from a user who has yet to see it: it is back once the box
+        // is closed (MessageClosed).
         ShowMainWindow(false);
         m_services.DeleteLegacyFiles();
     }
@@ -164,9 +164,9 @@ void MainForm::Timer1Timer()
 
 void MainForm::MessageClosed(const std::string& text)
 {
-    if (m_startMessages.erase(text) == 0 || !m_startMessages.empty() || !m_showAfterStartMessages)
+    // Start-up opens no box after the first tick, so the last one closed after it is the one the window waited for.
+    if (m_startMessages.erase(text) == 0 || !m_startMessages.empty() || !m_firstTickDone)
         return;
-    m_showAfterStartMessages = false;
     m_view.Log(LogTopic::Window, "start-up message closed");
     ShowMainWindow(true);
 }

@@ -121,10 +121,8 @@ private:
     bool m_firstTickDone = false;
     bool m_trayAvailable = false;
     bool m_creating = false;
-    // Texts of the boxes start-up opened that are still open, and whether the first tick hid the window while one
-    // was: the user has not seen it yet.
+    // Texts of the boxes start-up opened that are still open.
     std::set<std::string> m_startMessages;
-    bool m_showAfterStartMessages = false;
 };
 
 } // namespace vlm

@@ -160,11 +160,6 @@ SettingsPlaces SettingsPlacesFor(SettingsLayout layout, const std::string& progr
 SettingsStore::SettingsStore(std::string path)
     : m_files(&SystemSettingsFiles())
 {
-    SetPath(std::move(path));
-}
-
-void SettingsStore::SetPath(std::string path)
-{
     SetPlaces({ std::move(path), {} });
 }
 

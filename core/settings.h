@@ -97,8 +97,6 @@ public:
 
     // Where the settings are read from and go to now.
     const std::string& Path() const { return m_path; }
-    // A single place: `path` only.
-    void SetPath(std::string path);
     void SetPlaces(SettingsPlaces places);
     const SettingsPlaces& Places() const { return m_places; }
     void SetFiles(SettingsFiles& files) { m_files = &files; }

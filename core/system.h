@@ -84,6 +84,12 @@ bool Exists(const std::string& path);
 // when it is there afterwards.
 bool MakeFolders(const std::string& path);
 
+#ifndef _WIN32
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path (a relative one is invalid and
+// ignored), else ~/.config; "" when the user has no home folder.
+std::string ConfigHome();
+#endif
+
 // The user's own folder for this program's settings and sounds: $XDG_CONFIG_HOME/VLM (~/.config/VLM when that is
 // unset or not absolute) on Linux, the roaming application data folder + \VLM on Windows; "" when the user has
 // none.

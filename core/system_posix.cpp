@@ -286,11 +286,11 @@ bool MakeFolders(const std::string& path)
         || (errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
 }
 
-std::string UserFolder()
+std::string ConfigHome()
 {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config != nullptr && config[0] == '/')
-        return std::string(config) + "/VLM";
+        return config;
     std::string home;
     if (const char* value = std::getenv("HOME"); value != nullptr && value[0] == '/')
         home = value;
@@ -301,7 +301,13 @@ std::string UserFolder()
         return {};
     if (home.size() > 1 && home.back() == '/')
         home.pop_back();
-    return (home == "/" ? "" : home) + "/.config/VLM";
+    return (home == "/" ? "" : home) + "/.config";
+}
+
+std::string UserFolder()
+{
+    const std::string config = ConfigHome();
+    return config.empty() ? std::string() : config + "/VLM";
 }
 
 void RemoveStaleTemporaries(const std::string& path)

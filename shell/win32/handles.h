@@ -83,12 +83,6 @@ struct KernelHandleTraits {
     static void Free(Handle handle) { CloseHandle(handle); }
 };
 
-struct MciDeviceTraits {
-    using Handle = MCIDEVICEID;
-    static Handle Invalid() { return 0; }
-    static void Free(Handle handle) { mciSendCommandW(handle, MCI_CLOSE, MCI_WAIT, 0); }
-};
-
 using Window = UniqueHandle<WindowTraits>;
 using Menu = UniqueHandle<MenuTraits>;
 using Icon = UniqueHandle<IconTraits>;
@@ -96,6 +90,5 @@ using Font = UniqueHandle<GdiTraits<HFONT>>;
 using Brush = UniqueHandle<GdiTraits<HBRUSH>>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
-using MciDevice = UniqueHandle<MciDeviceTraits>;
 
 } // namespace vlm::win32

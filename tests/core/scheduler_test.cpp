@@ -291,7 +291,7 @@ TEST_F(SchedulerTest, RotationWrapsToTheFirstPiece)
 
 TEST_F(SchedulerTest, FailedSaveIsReportedAndTheCueStillPlays)
 {
-    m_store.SetPath(m_dir.File("missing-folder/vlm1.cfg"));
+    m_store.SetPlaces({ m_dir.File("missing-folder/vlm1.cfg"), {} });
     m_scheduler.StartImmediateReminder(Thu(10, 0, 0));
     m_host.events.clear();
     TickThrough(Thu(10, 0, 1), Thu(10, 0, 2));

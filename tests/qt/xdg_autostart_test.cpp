@@ -324,6 +324,8 @@ void XdgAutostartTest::launcherRunsWhateverTheFolder()
     XdgAutostart store(ConfigHome(), QStringLiteral("/usr/bin/vlm"));
     QCOMPARE(store.RegisterAutostart(QStringLiteral("/usr/lib/vlm")), QString());
     QCOMPARE(LauncherArguments(ExecLine(EntryPath())), std::optional(QStringList { QStringLiteral("/usr/bin/vlm") }));
+    QVERIFY(store.IsRegistered("/usr/lib/vlm"));
+    QVERIFY(!XdgAutostart(ConfigHome()).IsRegistered("/usr/lib/vlm"));
 
     // A portable copy's entry is not the system install's to remove, nor the other way round.
     XdgAutostart(ConfigHome()).UnregisterAutostart(QStringLiteral("/usr/lib/vlm"));

@@ -101,11 +101,8 @@ std::optional<QString> DesktopExecValue(const QString& program)
 
 QString ConfigHomeFromEnvironment()
 {
-    // A relative XDG_CONFIG_HOME is invalid and ignored, like an unset or empty one.
-    const QString fromEnvironment = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (QDir::isAbsolutePath(fromEnvironment))
-        return fromEnvironment;
-    return QDir::homePath() + QStringLiteral("/.config");
+    const std::string folder = vlm::sys::ConfigHome();
+    return folder.empty() ? QDir::homePath() + QStringLiteral("/.config") : QString::fromStdString(folder);
 }
 
 XdgAutostart::XdgAutostart(QString configHome, QString launcher)
@@ -137,7 +134,7 @@ void XdgAutostart::UnregisterAutostart(const std::string& programDir)
 
 bool XdgAutostart::IsRegistered(const std::string& programDir) const
 {
-    const std::optional<QString> exec = DesktopExecValue(ExecutablePath(QString::fromStdString(programDir)));
+    const std::optional<QString> exec = DesktopExecValue(Program(QString::fromStdString(programDir)));
     return exec && ReadExecValue(EntryPath()) == exec;
 }
 
@@ -169,8 +166,7 @@ QString XdgAutostart::RegisterAutostart(const QString& programDir)
 void XdgAutostart::UnregisterAutostart(const QString& programDir)
 {
     const QString path = EntryPath();
-    const std::optional<QString> exec = DesktopExecValue(Program(programDir));
-    if (!exec || ReadExecValue(path) != exec) {
+    if (!IsRegistered(programDir.toStdString())) {
         qCInfo(lcAutostart) << "No autostart entry of this program to remove at" << path;
         return;
     }
