@@ -17,10 +17,6 @@ mkdir -p "$dist"
 "$root/scripts/build-windows.sh"
 cp "$win32/VLM-win32.zip" "$dist/VLM-$version-win32.zip"
 
-if [ ! -x "$root/scripts/build-installer.sh" ]; then
-    echo "scripts/build-installer.sh is missing: no Windows installer (VLM-$version-setup.exe) in dist/" >&2
-    exit 1
-fi
 "$root/scripts/build-installer.sh"
 cp "$win32/VLM-$version-setup.exe" "$dist/VLM-$version-setup.exe"
 

@@ -621,18 +621,27 @@ TEST(SettingsFile, ReadTellsMissingFromUnreadable)
 #ifdef _WIN32
 // Held open without sharing (an antivirus scan, a backup at logon) while the program starts: it can't be read,
 // and until it has been read no save may take its place.
-TEST(UnreadSettingsFile, HeldOpenAtStartIsKeptThenRead)
-{
+class UnreadSettingsFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SaveSettings(path, Sample()));
+        original = ReadFile(path);
+        held = ::CreateFileW(
+            Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
+    }
+
     test::TempDir dir;
     const std::string path = dir.File(kSettingsFileName);
-    ASSERT_TRUE(SaveSettings(path, Sample()));
-    const auto original = ReadFile(path);
-    HANDLE held
-        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
+    std::vector<unsigned char> original;
+    HANDLE held = INVALID_HANDLE_VALUE;
     SettingsStore store;
-    store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
+};
+
+TEST_F(UnreadSettingsFile, HeldOpenAtStartIsKeptThenRead)
+{
     EXPECT_EQ(store.Load(), sys::ReadStatus::Unreadable);
     EXPECT_TRUE(store.Unread());
     EXPECT_FALSE(store.RetryLoad());
@@ -648,17 +657,8 @@ TEST(UnreadSettingsFile, HeldOpenAtStartIsKeptThenRead)
 }
 
 // Locked at start, let go before the first save: the save keeps it aside first.
-TEST(UnreadSettingsFile, ASaveKeepsItAside)
+TEST_F(UnreadSettingsFile, ASaveKeepsItAside)
 {
-    test::TempDir dir;
-    const std::string path = dir.File(kSettingsFileName);
-    ASSERT_TRUE(SaveSettings(path, Sample()));
-    const auto original = ReadFile(path);
-    HANDLE held
-        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    SettingsStore store;
-    store.SetPlaces(SettingsPlacesFor(SettingsLayout::Portable, dir.Path(), dir.File("user")));
     EXPECT_EQ(store.Load(), sys::ReadStatus::Unreadable);
     ::CloseHandle(held);
     ASSERT_TRUE(store.Save());

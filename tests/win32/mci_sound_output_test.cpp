@@ -1,5 +1,7 @@
 #include "shell/win32/mci_sound_output.h"
 
+#include "pump_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -114,25 +116,8 @@ private:
     HWND m_notify = nullptr;
 };
 
-// Runs this thread's messages until `done` holds or `ms` have passed; returns whether it holds.
-template <typename Predicate> bool PumpUntil(Predicate done, int ms = 5000)
-{
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
-    while (!done()) {
-        if (GetTickCount64() > end)
-            return false;
-        MSG message {};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        Sleep(5);
-    }
-    return true;
-}
-
-void PumpFor(int ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
+using vlm::test::PumpFor;
+using vlm::test::PumpUntil;
 
 class SoundThreadTest : public ::testing::Test {
 protected:

@@ -3,6 +3,8 @@
 #include "shell/win32/run_key_autostart.h"
 #include "shell/win32/text.h"
 
+#include "pump_messages.h"
+
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -181,20 +183,7 @@ protected:
 
 namespace {
 
-// Runs this thread's messages (the sound output's news) until `done` holds or five seconds have passed.
-template <typename Predicate> bool PumpUntil(Predicate done)
-{
-    const ULONGLONG end = GetTickCount64() + 5000;
-    while (!done()) {
-        if (GetTickCount64() > end)
-            return false;
-        MSG message {};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        Sleep(10);
-    }
-    return true;
-}
+using vlm::test::PumpUntil;
 
 } // namespace
 
